@@ -1,0 +1,4 @@
+# Third-party libraries as imported targets. scripts/setup-deps.sh installs them.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)

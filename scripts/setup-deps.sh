@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing libdib need. Idempotent: when every
+# package is already installed it does nothing (no apt-get update, no network).
+set -euo pipefail
+
+PACKAGES=(
+    build-essential cmake pkg-config
+    libpugixml-dev
+    libtiff-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev
+    libcairo2-dev
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "setup-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
