@@ -29,6 +29,16 @@ using LPCSTR = const char*;
 using LPARAM = std::intptr_t;
 using WPARAM = std::uintptr_t;
 using LRESULT = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
+using DWORD_PTR = std::uintptr_t;
+using INT_PTR = std::intptr_t;
+using LONG_PTR = std::intptr_t;
+using USHORT = std::uint16_t;
+using SHORT = std::int16_t;
+using LPBYTE = BYTE*;
+
+// Longest path, in characters with the terminating null, that the path services accept.
+constexpr DWORD MAX_PATH = 260;
 
 #ifndef TRUE
 #define TRUE 1
@@ -58,9 +68,18 @@ constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b)
 {
     return COLORREF(r) | (COLORREF(g) << 8) | (COLORREF(b) << 16);
 }
-constexpr BYTE GetRValue(COLORREF c) { return BYTE(c & 0xFF); }
-constexpr BYTE GetGValue(COLORREF c) { return BYTE((c >> 8) & 0xFF); }
-constexpr BYTE GetBValue(COLORREF c) { return BYTE((c >> 16) & 0xFF); }
+constexpr BYTE GetRValue(COLORREF c)
+{
+    return BYTE(c & 0xFF);
+}
+constexpr BYTE GetGValue(COLORREF c)
+{
+    return BYTE((c >> 8) & 0xFF);
+}
+constexpr BYTE GetBValue(COLORREF c)
+{
+    return BYTE((c >> 16) & 0xFF);
+}
 
 // One palette entry, stored blue, green, red, reserved.
 struct tagRGBQUAD {
@@ -133,12 +152,15 @@ struct tagRECT {
     LONG bottom;
 };
 using RECT = tagRECT;
+using LPRECT = RECT*;
+using LPCRECT = const RECT*;
 
 struct tagPOINT {
     LONG x;
     LONG y;
 };
 using POINT = tagPOINT;
+using LPPOINT = POINT*;
 
 struct tagSIZE {
     LONG cx;
