@@ -1,0 +1,1140 @@
+// gdi.cpp - software GDI: DIB sections, brushes, icons and device contexts.
+//
+// Contents
+//   Objects        Object, Bitmap (pixel formats, raw values, colours), Brush, Dc, Icon
+//   Registry       live objects by handle, stock objects, the screen surface
+//   Bitmaps        CreateDIBSection, CreateDIBSectionOnMemory, CreateCompatibleBitmap, colour
+//   tables Objects API    GetObjectW, DeleteObject, GetObjectType, GetStockObject, CreateSolidBrush
+//   Contexts       CreateCompatibleDC, DeleteDC, GetDC, ReleaseDC, SelectObject, modes, caps
+//   Drawing        FillRect, SetPixel, GetPixel, BitBlt, StretchBlt
+//   Icons          CreateIconIndirect, GetIconInfo, DestroyIcon, DrawIcon
+//
+// A "raw" value is a pixel as stored: a palette index at 8 bits and below, the 5-5-5 word at
+// 16 bits, blue | green << 8 | red << 16 (| fourth byte << 24 at 32 bits) above. Copies
+// between bitmaps of the same format move raw values; everything else goes through colours.
+#include "win/gdi.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr int kScreenWidth = 1920;
+constexpr int kScreenHeight = 1080;
+constexpr int kDpi = 96;
+constexpr std::int64_t kMaxPixelBytes = 0x7FFFFFFF;
+
+enum class Kind { Bitmap, Brush, Dc, Icon };
+
+struct Object {
+    explicit Object(Kind k) : kind(k) {}
+    virtual ~Object() = default;
+    Kind kind;
+    bool stock = false;
+};
+
+struct Dc;
+
+struct Bitmap : Object {
+    Bitmap() : Object(Kind::Bitmap) {}
+    int width = 0;
+    int height = 0; // always positive
+    bool topDown = false;
+    int bpp = 0;
+    std::size_t stride = 0;
+    BYTE* bits = nullptr;
+    std::unique_ptr<BYTE[]> owned; // null when the pixels belong to the caller
+    std::vector<RGBQUAD> palette;
+    LONG xPelsPerMeter = 0;
+    LONG yPelsPerMeter = 0;
+    Dc* selectedInto = nullptr;
+
+    BYTE* row(std::int64_t y) const
+    {
+        return bits + std::size_t(topDown ? y : height - 1 - y) * stride;
+    }
+    bool contains(std::int64_t x, std::int64_t y) const
+    {
+        return x >= 0 && y >= 0 && x < width && y < height;
+    }
+
+    std::uint32_t readRaw(const BYTE* r, std::int64_t x) const
+    {
+        switch (bpp) {
+        case 1:
+            return (r[x >> 3] >> (7 - (x & 7))) & 1;
+        case 4:
+            return (x & 1) ? (r[x >> 1] & 0x0F) : (r[x >> 1] >> 4);
+        case 8:
+            return r[x];
+        case 16:
+            return r[2 * x] | (std::uint32_t(r[2 * x + 1]) << 8);
+        case 24:
+            return r[3 * x] | (std::uint32_t(r[3 * x + 1]) << 8) |
+                   (std::uint32_t(r[3 * x + 2]) << 16);
+        default:
+            return r[4 * x] | (std::uint32_t(r[4 * x + 1]) << 8) |
+                   (std::uint32_t(r[4 * x + 2]) << 16) | (std::uint32_t(r[4 * x + 3]) << 24);
+        }
+    }
+    void writeRaw(BYTE* r, std::int64_t x, std::uint32_t v) const
+    {
+        switch (bpp) {
+        case 1: {
+            BYTE bit = BYTE(0x80 >> (x & 7));
+            r[x >> 3] = BYTE(v ? (r[x >> 3] | bit) : (r[x >> 3] & ~bit));
+            break;
+        }
+        case 4:
+            r[x >> 1] = (x & 1) ? BYTE((r[x >> 1] & 0xF0) | (v & 0x0F))
+                                : BYTE((r[x >> 1] & 0x0F) | ((v & 0x0F) << 4));
+            break;
+        case 8:
+            r[x] = BYTE(v);
+            break;
+        case 16:
+            r[2 * x] = BYTE(v);
+            r[2 * x + 1] = BYTE(v >> 8);
+            break;
+        case 24:
+            r[3 * x] = BYTE(v);
+            r[3 * x + 1] = BYTE(v >> 8);
+            r[3 * x + 2] = BYTE(v >> 16);
+            break;
+        default:
+            r[4 * x] = BYTE(v);
+            r[4 * x + 1] = BYTE(v >> 8);
+            r[4 * x + 2] = BYTE(v >> 16);
+            r[4 * x + 3] = BYTE(v >> 24);
+            break;
+        }
+    }
+    COLORREF decode(std::uint32_t v) const
+    {
+        if (bpp <= 8) {
+            if (v >= palette.size())
+                return 0;
+            const RGBQUAD& q = palette[v];
+            return RGB(q.rgbRed, q.rgbGreen, q.rgbBlue);
+        }
+        if (bpp == 16) {
+            auto expand = [](std::uint32_t c5) { return BYTE((c5 << 3) | (c5 >> 2)); };
+            return RGB(expand((v >> 10) & 31), expand((v >> 5) & 31), expand(v & 31));
+        }
+        return RGB(BYTE(v >> 16), BYTE(v >> 8), BYTE(v));
+    }
+    // The raw value that stands for colour: nearest palette entry (lowest index on ties), the
+    // 5-5-5 truncation, or the colour's bytes with a zero fourth byte.
+    std::uint32_t encode(COLORREF c) const
+    {
+        const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+        if (bpp <= 8) {
+            std::uint32_t best = 0;
+            long bestDistance = -1;
+            for (std::size_t i = 0; i < palette.size(); ++i) {
+                const RGBQUAD& q = palette[i];
+                long dr = r - q.rgbRed, dg = g - q.rgbGreen, db = b - q.rgbBlue;
+                long d = dr * dr + dg * dg + db * db;
+                if (bestDistance < 0 || d < bestDistance) {
+                    best = std::uint32_t(i);
+                    bestDistance = d;
+                    if (d == 0)
+                        break;
+                }
+            }
+            return best;
+        }
+        if (bpp == 16)
+            return (std::uint32_t(r >> 3) << 10) | (std::uint32_t(g >> 3) << 5) | (b >> 3);
+        return std::uint32_t(b) | (std::uint32_t(g) << 8) | (std::uint32_t(r) << 16);
+    }
+    bool sameFormat(const Bitmap& o) const
+    {
+        if (bpp != o.bpp)
+            return false;
+        if (bpp > 8)
+            return true;
+        return palette.size() == o.palette.size() &&
+               std::equal(palette.begin(), palette.end(), o.palette.begin(),
+                          [](const RGBQUAD& a, const RGBQUAD& b) {
+                              return a.rgbRed == b.rgbRed && a.rgbGreen == b.rgbGreen &&
+                                     a.rgbBlue == b.rgbBlue;
+                          });
+    }
+};
+
+// Colour-to-raw conversion with a cache, for palette targets where the search is costly.
+class Encoder {
+public:
+    explicit Encoder(const Bitmap& b) : b_(b) {}
+    std::uint32_t operator()(COLORREF c)
+    {
+        if (b_.bpp > 8)
+            return b_.encode(c);
+        auto it = cache_.find(c);
+        if (it != cache_.end())
+            return it->second;
+        std::uint32_t v = b_.encode(c);
+        if (cache_.size() < 65536)
+            cache_.emplace(c, v);
+        return v;
+    }
+
+private:
+    const Bitmap& b_;
+    std::unordered_map<COLORREF, std::uint32_t> cache_;
+};
+
+struct Brush : Object {
+    Brush() : Object(Kind::Brush) {}
+    COLORREF colour = 0;
+    bool hollow = false;
+};
+
+struct Dc : Object {
+    enum class Target { Memory, Screen };
+    Dc() : Object(Kind::Dc) {}
+    Target target = Target::Memory;
+    Bitmap* bitmap = nullptr; // the drawing surface (the screen surface for Target::Screen)
+    HGDIOBJ brush = nullptr;
+    int mapMode = MM_TEXT;
+    int stretchMode = BLACKONWHITE;
+};
+
+struct Icon : Object {
+    Icon() : Object(Kind::Icon) {}
+    std::unique_ptr<Bitmap> mask;
+    std::unique_ptr<Bitmap> colour; // null for a monochrome icon
+    BOOL fIcon = TRUE;
+    DWORD xHotspot = 0;
+    DWORD yHotspot = 0;
+    int width() const { return mask->width; }
+    int height() const { return colour ? colour->height : mask->height / 2; }
+};
+
+// ---- registry ---------------------------------------------------------------------------
+
+struct Registry {
+    std::mutex mutex;
+    std::unordered_map<const void*, std::unique_ptr<Object>> objects;
+    HGDIOBJ stockBrushes[6] = {};
+    Bitmap* stockBitmap = nullptr; // 1x1 monochrome, selected into new memory contexts
+    std::unique_ptr<Bitmap> screen;
+
+    Registry();
+
+    template <class T> T* find(const void* handle, Kind kind)
+    {
+        if (!handle)
+            return nullptr;
+        auto it = objects.find(handle);
+        if (it == objects.end() || it->second->kind != kind)
+            return nullptr;
+        return static_cast<T*>(it->second.get());
+    }
+    Bitmap* bitmap(const void* h) { return find<Bitmap>(h, Kind::Bitmap); }
+    Dc* dc(const void* h) { return find<Dc>(h, Kind::Dc); }
+    Brush* brush(const void* h) { return find<Brush>(h, Kind::Brush); }
+    Icon* icon(const void* h) { return find<Icon>(h, Kind::Icon); }
+
+    // Registers the object; null (and the object freed) when the registry cannot grow.
+    void* add(std::unique_ptr<Object> object)
+    {
+        void* handle = object.get();
+        try {
+            objects.emplace(handle, std::move(object));
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+        return handle;
+    }
+    Bitmap* screenSurface();
+};
+
+std::unique_ptr<Bitmap> newBitmap(int width, int height, int bpp, bool topDown,
+                                  const RGBQUAD* colours, std::size_t colourCount, void* bits);
+
+Registry::Registry()
+{
+    static const COLORREF greys[5] = {RGB(255, 255, 255), RGB(192, 192, 192), RGB(128, 128, 128),
+                                      RGB(64, 64, 64), RGB(0, 0, 0)};
+    for (int i = 0; i < 6; ++i) {
+        auto b = std::make_unique<Brush>();
+        b->stock = true;
+        b->hollow = (i == NULL_BRUSH);
+        b->colour = i < 5 ? greys[i] : 0;
+        stockBrushes[i] = add(std::move(b));
+    }
+    const RGBQUAD mono[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
+    auto stock = newBitmap(1, 1, 1, true, mono, 2, nullptr);
+    stock->stock = true;
+    stockBitmap = stock.get();
+    add(std::move(stock));
+}
+
+Bitmap* Registry::screenSurface()
+{
+    if (!screen)
+        screen = newBitmap(kScreenWidth, kScreenHeight, 32, true, nullptr, 0, nullptr);
+    return screen.get();
+}
+
+Registry& registry()
+{
+    static Registry* r = new Registry; // never destroyed: handles may be released during exit
+    return *r;
+}
+
+// ---- bitmap construction -----------------------------------------------------------------
+
+bool validDepth(int bpp)
+{
+    return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
+}
+
+// Row length in bytes (4-byte aligned), or 0 when width x height does not fit the limit.
+std::size_t strideFor(int width, int height, int bpp)
+{
+    if (width <= 0 || height <= 0 || !validDepth(bpp))
+        return 0;
+    const std::int64_t stride = ((std::int64_t(width) * bpp + 31) / 32) * 4;
+    if (stride > kMaxPixelBytes / height)
+        return 0;
+    return std::size_t(stride);
+}
+
+// A bitmap with zeroed pixels of its own (bits null) or over the caller's pixels. Null when the
+// size is refused or memory is short.
+std::unique_ptr<Bitmap> newBitmap(int width, int height, int bpp, bool topDown,
+                                  const RGBQUAD* colours, std::size_t colourCount, void* bits)
+{
+    const std::size_t stride = strideFor(width, height, bpp);
+    if (stride == 0)
+        return nullptr;
+    auto b = std::unique_ptr<Bitmap>(new (std::nothrow) Bitmap);
+    if (!b)
+        return nullptr;
+    b->width = width;
+    b->height = height;
+    b->bpp = bpp;
+    b->topDown = topDown;
+    b->stride = stride;
+    try {
+        if (bpp <= 8) {
+            b->palette.assign(std::size_t(1) << bpp, RGBQUAD{0, 0, 0, 0});
+            std::size_t n = std::min(colourCount, b->palette.size());
+            if (colours)
+                std::copy_n(colours, n, b->palette.begin());
+            b->palette.resize(n ? n : b->palette.size());
+        }
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (bits) {
+        b->bits = static_cast<BYTE*>(bits);
+    } else {
+        b->owned.reset(new (std::nothrow) BYTE[stride * std::size_t(height)]());
+        if (!b->owned)
+            return nullptr;
+        b->bits = b->owned.get();
+    }
+    return b;
+}
+
+std::unique_ptr<Bitmap> copyBitmap(const Bitmap& src)
+{
+    auto b = newBitmap(src.width, src.height, src.bpp, src.topDown, src.palette.data(),
+                       src.palette.size(), nullptr);
+    if (!b)
+        return nullptr;
+    for (int y = 0; y < src.height; ++y)
+        std::memcpy(b->row(y), src.row(y), src.stride);
+    b->xPelsPerMeter = src.xPelsPerMeter;
+    b->yPelsPerMeter = src.yPelsPerMeter;
+    return b;
+}
+
+// Checks a BITMAPINFO and builds the bitmap it describes.
+std::unique_ptr<Bitmap> bitmapFromInfo(const BITMAPINFO* info, void* bits)
+{
+    if (!info)
+        return nullptr;
+    const BITMAPINFOHEADER& h = info->bmiHeader;
+    if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biPlanes != 1 || h.biCompression != BI_RGB ||
+        h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN || !validDepth(h.biBitCount))
+        return nullptr;
+    const bool topDown = h.biHeight < 0;
+    const int height = topDown ? -h.biHeight : h.biHeight;
+    std::size_t colourCount = 0;
+    const RGBQUAD* colours = nullptr;
+    if (h.biBitCount <= 8) {
+        const std::size_t full = std::size_t(1) << h.biBitCount;
+        colourCount = h.biClrUsed == 0 ? full : std::min<std::size_t>(h.biClrUsed, full);
+        // The colour table follows the header, whatever its version.
+        colours = reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const BYTE*>(info) + h.biSize);
+    }
+    auto b = newBitmap(h.biWidth, height, h.biBitCount, topDown, colours, colourCount, bits);
+    if (b) {
+        b->xPelsPerMeter = h.biXPelsPerMeter;
+        b->yPelsPerMeter = h.biYPelsPerMeter;
+    }
+    return b;
+}
+
+HBITMAP registerBitmap(Registry& r, std::unique_ptr<Bitmap> b)
+{
+    if (!b)
+        return nullptr;
+    return static_cast<HBITMAP>(r.add(std::move(b)));
+}
+
+// ---- drawing helpers ---------------------------------------------------------------------
+
+struct Span {
+    std::int64_t x0, y0, x1, y1; // [x0, x1) x [y0, y1)
+    bool empty() const { return x0 >= x1 || y0 >= y1; }
+};
+
+Span clip(Span s, const Bitmap& b)
+{
+    s.x0 = std::max<std::int64_t>(s.x0, 0);
+    s.y0 = std::max<std::int64_t>(s.y0, 0);
+    s.x1 = std::min<std::int64_t>(s.x1, b.width);
+    s.y1 = std::min<std::int64_t>(s.y1, b.height);
+    return s;
+}
+
+bool supportedRop(DWORD rop)
+{
+    switch (rop) {
+    case SRCCOPY:
+    case SRCPAINT:
+    case SRCAND:
+    case SRCINVERT:
+    case NOTSRCCOPY:
+    case BLACKNESS:
+    case WHITENESS:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ropUsesSource(DWORD rop)
+{
+    return rop != BLACKNESS && rop != WHITENESS;
+}
+
+COLORREF applyRop(DWORD rop, COLORREF dest, COLORREF src)
+{
+    switch (rop) {
+    case SRCPAINT:
+        return dest | src;
+    case SRCAND:
+        return dest & src;
+    case SRCINVERT:
+        return dest ^ src;
+    case NOTSRCCOPY:
+        return ~src & 0xFFFFFF;
+    case BLACKNESS:
+        return 0;
+    case WHITENESS:
+        return 0xFFFFFF;
+    default:
+        return src;
+    }
+}
+
+// The source pixels a blit reads: the bitmap itself, or a copy when it is also the target (so
+// that overlapping rectangles read the picture as it was before the call).
+struct SourceView {
+    const Bitmap* bitmap = nullptr;
+    std::unique_ptr<Bitmap> copy;
+};
+
+bool sourceFor(const Bitmap* src, const Bitmap* dest, SourceView& view)
+{
+    if (src != dest) {
+        view.bitmap = src;
+        return true;
+    }
+    view.copy = copyBitmap(*src);
+    view.bitmap = view.copy.get();
+    return view.bitmap != nullptr;
+}
+
+// Writes the pixels of dest rectangle d from source columns colMap and rows rowMap (-1: no
+// source pixel, the destination is left alone) with the raster operation.
+void blit(Bitmap& dest, const Span& d, const Bitmap* src, const std::vector<std::int64_t>& colMap,
+          const std::vector<std::int64_t>& rowMap, DWORD rop)
+{
+    Encoder encode(dest);
+    const bool raw = rop == SRCCOPY && src && src->sameFormat(dest);
+    // A palette source maps each index once.
+    std::vector<std::uint32_t> indexMap;
+    if (rop == SRCCOPY && src && !raw && src->bpp <= 8) {
+        indexMap.resize(src->palette.size());
+        for (std::size_t i = 0; i < indexMap.size(); ++i)
+            indexMap[i] = encode(src->decode(std::uint32_t(i)));
+    }
+    for (std::int64_t y = d.y0; y < d.y1; ++y) {
+        const std::int64_t sy = rowMap[std::size_t(y - d.y0)];
+        if (src && sy < 0)
+            continue;
+        BYTE* out = dest.row(y);
+        const BYTE* in = src ? src->row(sy) : nullptr;
+        for (std::int64_t x = d.x0; x < d.x1; ++x) {
+            std::int64_t sx = -1;
+            if (src) {
+                sx = colMap[std::size_t(x - d.x0)];
+                if (sx < 0)
+                    continue;
+            }
+            if (raw) {
+                dest.writeRaw(out, x, src->readRaw(in, sx));
+                continue;
+            }
+            if (!indexMap.empty()) {
+                std::uint32_t v = src->readRaw(in, sx);
+                dest.writeRaw(out, x, v < indexMap.size() ? indexMap[v] : encode(0));
+                continue;
+            }
+            const COLORREF s = src ? src->decode(src->readRaw(in, sx)) : 0;
+            const COLORREF old = rop == SRCCOPY || rop == NOTSRCCOPY || !ropUsesSource(rop)
+                                     ? 0
+                                     : dest.decode(dest.readRaw(out, x));
+            dest.writeRaw(out, x, encode(applyRop(rop, old, s)));
+        }
+    }
+}
+
+std::int64_t magnitude(std::int64_t v)
+{
+    return v < 0 ? -v : v;
+}
+
+} // namespace
+
+// ---- bitmaps -----------------------------------------------------------------------------
+
+HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
+                         DWORD offset)
+{
+    if (bits)
+        *bits = nullptr;
+    if (usage != DIB_RGB_COLORS || section || offset)
+        return nullptr;
+    auto b = bitmapFromInfo(info, nullptr);
+    if (!b)
+        return nullptr;
+    void* pixels = b->bits;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    HBITMAP h = registerBitmap(r, std::move(b));
+    if (h && bits)
+        *bits = pixels;
+    return h;
+}
+
+HBITMAP CreateDIBSectionOnMemory(const BITMAPINFO* info, void* bits)
+{
+    if (!bits)
+        return nullptr;
+    auto b = bitmapFromInfo(info, bits);
+    if (!b)
+        return nullptr;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return registerBitmap(r, std::move(b));
+}
+
+HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    int bpp = 32;
+    std::vector<RGBQUAD> palette;
+    if (dc) {
+        Dc* d = r.dc(dc);
+        if (!d)
+            return nullptr;
+        if (d->target == Dc::Target::Memory) {
+            bpp = d->bitmap->bpp;
+            palette = d->bitmap->palette;
+        }
+    }
+    return registerBitmap(
+        r, newBitmap(width, height, bpp, true, palette.data(), palette.size(), nullptr));
+}
+
+UINT GetDIBColorTable(HDC dc, UINT start, UINT count, RGBQUAD* colours)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d || !colours || d->bitmap->bpp > 8 || start >= d->bitmap->palette.size())
+        return 0;
+    const UINT n = std::min<UINT>(count, UINT(d->bitmap->palette.size()) - start);
+    std::copy_n(d->bitmap->palette.begin() + start, n, colours);
+    return n;
+}
+
+UINT SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colours)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d || !colours || d->bitmap->stock || d->bitmap->bpp > 8 ||
+        start >= d->bitmap->palette.size())
+        return 0;
+    const UINT n = std::min<UINT>(count, UINT(d->bitmap->palette.size()) - start);
+    std::copy_n(colours, n, d->bitmap->palette.begin() + start);
+    return n;
+}
+
+// ---- objects -----------------------------------------------------------------------------
+
+int GetObjectW(HGDIOBJ object, int size, void* out)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (Bitmap* b = r.bitmap(object)) {
+        if (!out)
+            return int(sizeof(DIBSECTION));
+        if (size < int(sizeof(BITMAP)))
+            return 0;
+        DIBSECTION ds{};
+        ds.dsBm.bmType = 0;
+        ds.dsBm.bmWidth = b->width;
+        ds.dsBm.bmHeight = b->height;
+        ds.dsBm.bmWidthBytes = LONG(b->stride);
+        ds.dsBm.bmPlanes = 1;
+        ds.dsBm.bmBitsPixel = WORD(b->bpp);
+        ds.dsBm.bmBits = b->bits;
+        if (size < int(sizeof(DIBSECTION))) {
+            std::memcpy(out, &ds.dsBm, sizeof(BITMAP));
+            return int(sizeof(BITMAP));
+        }
+        ds.dsBmih.biSize = sizeof(BITMAPINFOHEADER);
+        ds.dsBmih.biWidth = b->width;
+        ds.dsBmih.biHeight = b->topDown ? -b->height : b->height;
+        ds.dsBmih.biPlanes = 1;
+        ds.dsBmih.biBitCount = WORD(b->bpp);
+        ds.dsBmih.biCompression = BI_RGB;
+        ds.dsBmih.biSizeImage = DWORD(b->stride * std::size_t(b->height));
+        ds.dsBmih.biXPelsPerMeter = b->xPelsPerMeter;
+        ds.dsBmih.biYPelsPerMeter = b->yPelsPerMeter;
+        ds.dsBmih.biClrUsed = DWORD(b->palette.size());
+        std::memcpy(out, &ds, sizeof(DIBSECTION));
+        return int(sizeof(DIBSECTION));
+    }
+    if (Brush* br = r.brush(object)) {
+        if (!out)
+            return int(sizeof(LOGBRUSH));
+        if (size < int(sizeof(LOGBRUSH)))
+            return 0;
+        LOGBRUSH lb{};
+        lb.lbStyle = br->hollow ? 1 /* BS_NULL */ : BS_SOLID;
+        lb.lbColor = br->colour;
+        std::memcpy(out, &lb, sizeof(LOGBRUSH));
+        return int(sizeof(LOGBRUSH));
+    }
+    return 0;
+}
+
+BOOL DeleteObject(HGDIOBJ object)
+{
+    Registry& r = registry();
+    std::unique_ptr<Object> gone;
+    std::lock_guard lock(r.mutex);
+    auto it = object ? r.objects.find(object) : r.objects.end();
+    if (it == r.objects.end())
+        return FALSE;
+    Object* o = it->second.get();
+    if (o->kind != Kind::Bitmap && o->kind != Kind::Brush)
+        return FALSE;
+    if (o->stock)
+        return TRUE;
+    if (o->kind == Kind::Bitmap && static_cast<Bitmap*>(o)->selectedInto)
+        return FALSE;
+    gone = std::move(it->second);
+    r.objects.erase(it);
+    return TRUE;
+}
+
+DWORD GetObjectType(HGDIOBJ object)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = object ? r.objects.find(object) : r.objects.end();
+    if (it == r.objects.end())
+        return 0;
+    switch (it->second->kind) {
+    case Kind::Bitmap:
+        return OBJ_BITMAP;
+    case Kind::Brush:
+        return OBJ_BRUSH;
+    case Kind::Dc:
+        return static_cast<Dc*>(it->second.get())->target == Dc::Target::Screen ? OBJ_DC
+                                                                                : OBJ_MEMDC;
+    default:
+        return 0;
+    }
+}
+
+HGDIOBJ GetStockObject(int which)
+{
+    if (which < WHITE_BRUSH || which > NULL_BRUSH)
+        return nullptr;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.stockBrushes[which];
+}
+
+HBRUSH CreateSolidBrush(COLORREF colour)
+{
+    auto b = std::unique_ptr<Brush>(new (std::nothrow) Brush);
+    if (!b)
+        return nullptr;
+    b->colour = colour & 0xFFFFFF;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return static_cast<HBRUSH>(r.add(std::move(b)));
+}
+
+// ---- device contexts ---------------------------------------------------------------------
+
+HDC CreateCompatibleDC(HDC dc)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (dc && !r.dc(dc))
+        return nullptr;
+    auto d = std::unique_ptr<Dc>(new (std::nothrow) Dc);
+    if (!d)
+        return nullptr;
+    d->bitmap = r.stockBitmap;
+    d->brush = r.stockBrushes[WHITE_BRUSH];
+    return static_cast<HDC>(r.add(std::move(d)));
+}
+
+BOOL DeleteDC(HDC dc)
+{
+    Registry& r = registry();
+    std::unique_ptr<Object> gone;
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d)
+        return FALSE;
+    if (d->bitmap && d->bitmap->selectedInto == d)
+        d->bitmap->selectedInto = nullptr;
+    auto it = r.objects.find(dc);
+    gone = std::move(it->second);
+    r.objects.erase(it);
+    return TRUE;
+}
+
+HDC GetDC(HWND window)
+{
+    if (window)
+        return nullptr;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Bitmap* screen = r.screenSurface();
+    if (!screen)
+        return nullptr;
+    auto d = std::unique_ptr<Dc>(new (std::nothrow) Dc);
+    if (!d)
+        return nullptr;
+    d->target = Dc::Target::Screen;
+    d->bitmap = screen;
+    d->brush = r.stockBrushes[WHITE_BRUSH];
+    return static_cast<HDC>(r.add(std::move(d)));
+}
+
+int ReleaseDC(HWND window, HDC dc)
+{
+    if (window)
+        return 0;
+    {
+        Registry& r = registry();
+        std::lock_guard lock(r.mutex);
+        Dc* d = r.dc(dc);
+        if (!d || d->target != Dc::Target::Screen)
+            return 0;
+    }
+    return DeleteDC(dc) ? 1 : 0;
+}
+
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d)
+        return nullptr;
+    if (Bitmap* b = r.bitmap(object)) {
+        if (d->target != Dc::Target::Memory)
+            return nullptr;
+        if (b == d->bitmap)
+            return object;
+        if (!b->stock && b->selectedInto)
+            return nullptr;
+        Bitmap* previous = d->bitmap;
+        if (previous->selectedInto == d)
+            previous->selectedInto = nullptr;
+        if (!b->stock)
+            b->selectedInto = d;
+        d->bitmap = b;
+        return previous;
+    }
+    if (r.brush(object)) {
+        HGDIOBJ previous = d->brush;
+        d->brush = object;
+        return previous;
+    }
+    return nullptr;
+}
+
+HGDIOBJ GetCurrentObject(HDC dc, UINT type)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d)
+        return nullptr;
+    if (type == OBJ_BITMAP)
+        return d->target == Dc::Target::Memory ? static_cast<HGDIOBJ>(d->bitmap) : nullptr;
+    if (type == OBJ_BRUSH)
+        return d->brush;
+    return nullptr;
+}
+
+int SetMapMode(HDC dc, int mode)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d || mode < MM_TEXT || mode > MM_ANISOTROPIC)
+        return 0;
+    return std::exchange(d->mapMode, mode);
+}
+
+int GetMapMode(HDC dc)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    return d ? d->mapMode : 0;
+}
+
+int SetStretchBltMode(HDC dc, int mode)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d || mode < BLACKONWHITE || mode > HALFTONE)
+        return 0;
+    return std::exchange(d->stretchMode, mode);
+}
+
+int GetStretchBltMode(HDC dc)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    return d ? d->stretchMode : 0;
+}
+
+int GetDeviceCaps(HDC dc, int index)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d)
+        return 0;
+    const Bitmap& b = *d->bitmap;
+    auto millimetres = [](int pixels) { return int((std::int64_t(pixels) * 254 + 480) / 960); };
+    switch (index) {
+    case TECHNOLOGY:
+        return DT_RASDISPLAY;
+    case HORZSIZE:
+        return millimetres(b.width);
+    case VERTSIZE:
+        return millimetres(b.height);
+    case HORZRES:
+    case DESKTOPHORZRES:
+    case PHYSICALWIDTH:
+        return b.width;
+    case VERTRES:
+    case DESKTOPVERTRES:
+    case PHYSICALHEIGHT:
+        return b.height;
+    case BITSPIXEL:
+        return b.bpp;
+    case PLANES:
+        return 1;
+    case NUMCOLORS:
+        return b.bpp <= 8 ? int(b.palette.size()) : -1;
+    case SIZEPALETTE:
+        return b.bpp <= 8 ? int(b.palette.size()) : 0;
+    case COLORRES:
+        return b.bpp <= 8 ? 18 : 24;
+    case RASTERCAPS:
+        return RC_BITBLT | RC_BITMAP64 | RC_DI_BITMAP | RC_DIBTODEV | RC_STRETCHBLT | RC_STRETCHDIB;
+    case LOGPIXELSX:
+    case LOGPIXELSY:
+        return kDpi;
+    default:
+        return 0;
+    }
+}
+
+// ---- drawing -----------------------------------------------------------------------------
+
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush)
+{
+    if (!rect)
+        return 0;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    Brush* b = r.brush(brush);
+    if (!d || !b)
+        return 0;
+    if (b->hollow)
+        return 1;
+    Bitmap& target = *d->bitmap;
+    const Span s = clip({rect->left, rect->top, rect->right, rect->bottom}, target);
+    if (s.empty())
+        return 1;
+    const std::uint32_t v = target.encode(b->colour);
+    for (std::int64_t y = s.y0; y < s.y1; ++y) {
+        BYTE* row = target.row(y);
+        if (target.bpp == 8) {
+            std::memset(row + s.x0, int(v), std::size_t(s.x1 - s.x0));
+            continue;
+        }
+        for (std::int64_t x = s.x0; x < s.x1; ++x)
+            target.writeRaw(row, x, v);
+    }
+    return 1;
+}
+
+COLORREF SetPixel(HDC dc, int x, int y, COLORREF colour)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d || !d->bitmap->contains(x, y))
+        return CLR_INVALID;
+    Bitmap& b = *d->bitmap;
+    const std::uint32_t v = b.encode(colour & 0xFFFFFF);
+    b.writeRaw(b.row(y), x, v);
+    return b.decode(v);
+}
+
+COLORREF GetPixel(HDC dc, int x, int y)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d || !d->bitmap->contains(x, y))
+        return CLR_INVALID;
+    const Bitmap& b = *d->bitmap;
+    return b.decode(b.readRaw(b.row(y), x));
+}
+
+BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop)
+{
+    if (!supportedRop(rop))
+        return FALSE;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dest);
+    Dc* s = ropUsesSource(rop) ? r.dc(src) : nullptr;
+    if (!d || (ropUsesSource(rop) && !s))
+        return FALSE;
+    if (width <= 0 || height <= 0)
+        return TRUE;
+    Bitmap& target = *d->bitmap;
+    Span span{x, y, std::int64_t(x) + width, std::int64_t(y) + height};
+    if (s) {
+        // Keep only what both bitmaps hold.
+        const Bitmap& sb = *s->bitmap;
+        const std::int64_t dx = std::int64_t(srcX) - x, dy = std::int64_t(srcY) - y;
+        span.x0 = std::max(span.x0, -dx);
+        span.y0 = std::max(span.y0, -dy);
+        span.x1 = std::min(span.x1, sb.width - dx);
+        span.y1 = std::min(span.y1, sb.height - dy);
+    }
+    span = clip(span, target);
+    if (span.empty())
+        return TRUE;
+    SourceView view;
+    if (s && !sourceFor(s->bitmap, &target, view))
+        return FALSE;
+    std::vector<std::int64_t> cols(std::size_t(span.x1 - span.x0));
+    std::vector<std::int64_t> rows(std::size_t(span.y1 - span.y0));
+    for (std::size_t i = 0; i < cols.size(); ++i)
+        cols[i] = span.x0 + std::int64_t(i) + (std::int64_t(srcX) - x);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i] = span.y0 + std::int64_t(i) + (std::int64_t(srcY) - y);
+    blit(target, span, view.bitmap, cols, rows, rop);
+    return TRUE;
+}
+
+BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, int srcY,
+                int srcWidth, int srcHeight, DWORD rop)
+{
+    if (!supportedRop(rop))
+        return FALSE;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dest);
+    Dc* s = ropUsesSource(rop) ? r.dc(src) : nullptr;
+    if (!d || (ropUsesSource(rop) && !s))
+        return FALSE;
+    if (width == 0 || height == 0 || (s && (srcWidth == 0 || srcHeight == 0)))
+        return FALSE;
+    Bitmap& target = *d->bitmap;
+    // Rectangles with a negative extent run from x + width to x; opposite signs mirror.
+    const std::int64_t dw = magnitude(width), dh = magnitude(height);
+    const std::int64_t sw = magnitude(srcWidth), sh = magnitude(srcHeight);
+    const std::int64_t dx0 = width < 0 ? std::int64_t(x) + width : x;
+    const std::int64_t dy0 = height < 0 ? std::int64_t(y) + height : y;
+    const std::int64_t sx0 = srcWidth < 0 ? std::int64_t(srcX) + srcWidth : srcX;
+    const std::int64_t sy0 = srcHeight < 0 ? std::int64_t(srcY) + srcHeight : srcY;
+    const bool mirrorX = (width < 0) != (srcWidth < 0);
+    const bool mirrorY = (height < 0) != (srcHeight < 0);
+    const Span span = clip({dx0, dy0, dx0 + dw, dy0 + dh}, target);
+    if (span.empty())
+        return TRUE;
+    SourceView view;
+    if (s && !sourceFor(s->bitmap, &target, view))
+        return FALSE;
+    // Destination pixel i samples the source pixel under its centre.
+    auto sample = [](std::int64_t i, std::int64_t dn, std::int64_t sn, bool mirror) {
+        std::int64_t k = ((2 * i + 1) * sn) / (2 * dn);
+        return mirror ? sn - 1 - k : k;
+    };
+    std::vector<std::int64_t> cols(std::size_t(span.x1 - span.x0));
+    std::vector<std::int64_t> rows(std::size_t(span.y1 - span.y0));
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+        std::int64_t sx = sx0 + sample(span.x0 - dx0 + std::int64_t(i), dw, sw, mirrorX);
+        cols[i] = view.bitmap && (sx < 0 || sx >= view.bitmap->width) ? -1 : sx;
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::int64_t sy = sy0 + sample(span.y0 - dy0 + std::int64_t(i), dh, sh, mirrorY);
+        rows[i] = view.bitmap && (sy < 0 || sy >= view.bitmap->height) ? -1 : sy;
+    }
+    blit(target, span, view.bitmap, cols, rows, rop);
+    return TRUE;
+}
+
+// ---- icons -------------------------------------------------------------------------------
+
+HICON CreateIconIndirect(ICONINFO* info)
+{
+    if (!info)
+        return nullptr;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Bitmap* mask = r.bitmap(info->hbmMask);
+    Bitmap* colour = info->hbmColor ? r.bitmap(info->hbmColor) : nullptr;
+    if (!mask || (info->hbmColor && !colour))
+        return nullptr;
+    if (colour ? (colour->width != mask->width || colour->height != mask->height)
+               : (mask->height < 2 || mask->height % 2 != 0))
+        return nullptr;
+    auto icon = std::unique_ptr<Icon>(new (std::nothrow) Icon);
+    if (!icon)
+        return nullptr;
+    icon->mask = copyBitmap(*mask);
+    if (colour)
+        icon->colour = copyBitmap(*colour);
+    if (!icon->mask || (colour && !icon->colour))
+        return nullptr;
+    icon->fIcon = info->fIcon;
+    icon->xHotspot = info->xHotspot;
+    icon->yHotspot = info->yHotspot;
+    return static_cast<HICON>(r.add(std::move(icon)));
+}
+
+BOOL GetIconInfo(HICON handle, ICONINFO* info)
+{
+    if (!info)
+        return FALSE;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Icon* icon = r.icon(handle);
+    if (!icon)
+        return FALSE;
+    HBITMAP mask = registerBitmap(r, copyBitmap(*icon->mask));
+    if (!mask)
+        return FALSE;
+    HBITMAP colour = nullptr;
+    if (icon->colour) {
+        colour = registerBitmap(r, copyBitmap(*icon->colour));
+        if (!colour) {
+            r.objects.erase(mask);
+            return FALSE;
+        }
+    }
+    info->fIcon = icon->fIcon;
+    info->xHotspot = icon->xHotspot;
+    info->yHotspot = icon->yHotspot;
+    info->hbmMask = mask;
+    info->hbmColor = colour;
+    return TRUE;
+}
+
+BOOL DestroyIcon(HICON handle)
+{
+    Registry& r = registry();
+    std::unique_ptr<Object> gone;
+    std::lock_guard lock(r.mutex);
+    if (!r.icon(handle))
+        return FALSE;
+    auto it = r.objects.find(handle);
+    gone = std::move(it->second);
+    r.objects.erase(it);
+    return TRUE;
+}
+
+BOOL DrawIcon(HDC dc, int x, int y, HICON handle)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    Icon* icon = r.icon(handle);
+    if (!d || !icon)
+        return FALSE;
+    Bitmap& target = *d->bitmap;
+    const int w = icon->width(), h = icon->height();
+    const Span span = clip({x, y, std::int64_t(x) + w, std::int64_t(y) + h}, target);
+    Encoder encode(target);
+    const Bitmap& mask = *icon->mask;
+    for (std::int64_t ty = span.y0; ty < span.y1; ++ty) {
+        const std::int64_t iy = ty - y;
+        BYTE* out = target.row(ty);
+        const BYTE* andRow = mask.row(iy);
+        const Bitmap& xorBitmap = icon->colour ? *icon->colour : mask;
+        const BYTE* xorRow = icon->colour ? icon->colour->row(iy) : mask.row(iy + h);
+        for (std::int64_t tx = span.x0; tx < span.x1; ++tx) {
+            const std::int64_t ix = tx - x;
+            const COLORREF andColour = mask.decode(mask.readRaw(andRow, ix));
+            const COLORREF xorColour = xorBitmap.decode(xorBitmap.readRaw(xorRow, ix));
+            const COLORREF old = target.decode(target.readRaw(out, tx));
+            target.writeRaw(out, tx, encode((old & andColour) ^ xorColour));
+        }
+    }
+    return TRUE;
+}
