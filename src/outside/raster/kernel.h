@@ -88,8 +88,8 @@ OUTSIDE_API int RkNearestPaletteIndex(const _BITMAPHANDLE* bitmap, COLORREF colo
 
 // ---- whole-bitmap operations ------------------------------------------------------------------
 
-OUTSIDE_API int RkFlipBitmap(_BITMAPHANDLE* bitmap);     // top <-> bottom (stored rows)
-OUTSIDE_API int RkReverseBitmap(_BITMAPHANDLE* bitmap);  // mirror left <-> right, every depth
+OUTSIDE_API int RkFlipBitmap(_BITMAPHANDLE* bitmap);    // top <-> bottom (stored rows)
+OUTSIDE_API int RkReverseBitmap(_BITMAPHANDLE* bitmap); // mirror left <-> right, every depth
 // Quarter turns clockwise: quarters 1 (90), 2 (180), 3 (270); the record's width and height
 // swap for odd quarters. Other values of quarters are refused.
 OUTSIDE_API int RkRotateBitmapQuarters(_BITMAPHANDLE* bitmap, int quarters);
@@ -105,8 +105,8 @@ OUTSIDE_API int RkCopyBitmapRect(_BITMAPHANDLE* dst, std::uint32_t dstSize,
 OUTSIDE_API int RkCombineCopy(_BITMAPHANDLE* dst, int dx, int dy, const _BITMAPHANDLE* src, int sx,
                               int sy, int width, int height);
 OUTSIDE_API int RkFillBitmap(_BITMAPHANDLE* bitmap, COLORREF colour);
-OUTSIDE_API int RkClearBitmap(_BITMAPHANDLE* bitmap);   // every byte 0
-OUTSIDE_API int RkInvertBitmap(_BITMAPHANDLE* bitmap);  // colours (palette depths: the palette)
+OUTSIDE_API int RkClearBitmap(_BITMAPHANDLE* bitmap);  // every byte 0
+OUTSIDE_API int RkInvertBitmap(_BITMAPHANDLE* bitmap); // colours (palette depths: the palette)
 // 32-bit bitmaps: byte 3 of every pixel set to value (0..255). Other depths refused.
 OUTSIDE_API int RkSetBitmapAlphaValues(_BITMAPHANDLE* bitmap, int value);
 // 32-bit bitmaps: alpha becomes a new 8-bit grey bitmap (palette grey 0..255) of byte 3.
@@ -138,8 +138,8 @@ OUTSIDE_API int RkConvertFromDIB(_BITMAPHANDLE* bitmap, std::uint32_t size, HGLO
 // A device-dependent bitmap is a DIB section. variant 0 keeps the depth, variant 1 always
 // gives 24 bits. dc may be null.
 OUTSIDE_API HBITMAP RkConvertToDDB(HDC dc, const _BITMAPHANDLE* bitmap, int variant);
-OUTSIDE_API int RkConvertFromDDB(HDC dc, _BITMAPHANDLE* bitmap, std::uint32_t size,
-                                 HBITMAP ddb, HPALETTE palette, int variant);
+OUTSIDE_API int RkConvertFromDDB(HDC dc, _BITMAPHANDLE* bitmap, std::uint32_t size, HBITMAP ddb,
+                                 HPALETTE palette, int variant);
 // A device context whose drawing lands in the bitmap's pixels (for disk-backed bitmaps the
 // drawing is written back when the context is released). Null on failure.
 OUTSIDE_API HDC RkCreateBitmapDC(_BITMAPHANDLE* bitmap);
@@ -155,3 +155,15 @@ using RkStatusCallback = int (*)(int percent, void* userData);
 OUTSIDE_API RkStatusCallback RkSetStatusCallback(RkStatusCallback callback, void* userData,
                                                  void** previousUserData = nullptr);
 OUTSIDE_API RkStatusCallback RkGetStatusCallback(void** userData = nullptr);
+
+// ---- tuning and testing -----------------------------------------------------------------------
+
+// Bytes of the window through which a disk-backed bitmap's file is reached (the resident memory
+// of one such bitmap). Applies to disk-backed bitmaps created afterwards; 0 restores the
+// default (4 MiB); values below 4096 are raised to 4096. Returns the previous setting.
+// Process-wide.
+OUTSIDE_API std::uint64_t RkSetDiskWindowBytes(std::uint64_t bytes);
+// Fault injection for tests: after this call n further pixel-storage allocations succeed and
+// every later one fails with RK_ERROR_NO_MEMORY; a negative n turns the failures off.
+// Process-wide.
+OUTSIDE_API void RkFailAllocationsAfter(long n);

@@ -1,0 +1,265 @@
+// Records, storage, rows, pixels and palettes of the raster kernel.
+#include "raster_test_util.h"
+
+#include <climits>
+#include <cstring>
+
+using namespace rktest;
+
+namespace {
+
+TEST(RasterRecords, CreateSetsGeometryAndDefaults)
+{
+    struct Case {
+        int w, bits, stride, colours;
+    } cases[] = {{10, 1, 4, 2},  {17, 2, 8, 4},  {5, 4, 4, 16},  {3, 8, 4, 256}, {3, 16, 8, 0},
+                 {3, 24, 12, 0}, {3, 32, 12, 0}, {3, 48, 20, 0}, {33, 1, 8, 2},  {1, 24, 4, 0}};
+    for (const Case& c : cases) {
+        Bmp b;
+        ASSERT_EQ(create(b, c.w, 7, c.bits), RK_SUCCESS) << c.bits;
+        EXPECT_EQ(b->BytesPerLine, c.stride) << c.w << "x" << c.bits;
+        EXPECT_EQ(b->Size, std::uint64_t(c.stride) * 7);
+        EXPECT_EQ(b->ColorCount, c.colours);
+        EXPECT_EQ(b->pPalette != nullptr, c.colours > 0);
+        EXPECT_TRUE(b->Flags & BITMAP_FLAG_ALLOCATED);
+        EXPECT_TRUE(b->Flags & BITMAP_FLAG_CONTIGUOUS);
+    }
+}
+
+TEST(RasterRecords, RefusesBadSizesAndDepths)
+{
+    Bmp b;
+    EXPECT_EQ(create(b, 0, 5, 8), RK_ERROR_INV_PARAMETER);
+    EXPECT_EQ(create(b, -3, 5, 8), RK_ERROR_INV_PARAMETER);
+    EXPECT_EQ(create(b, 5, 5, 12), RK_ERROR_BITSPERPIXEL);
+    EXPECT_EQ(create(b, INT_MAX, 1, 48), RK_ERROR_TOO_LARGE);
+    EXPECT_EQ(create(b, 1 << 30, 1 << 30, 8), RK_ERROR_NO_MEMORY);
+    EXPECT_FALSE(b->Flags & BITMAP_FLAG_ALLOCATED);
+    EXPECT_EQ(RkCreateBitmap(b.get(), 100, 0x201, 5, 5, 8, 1, nullptr, 1), RK_ERROR_STRUCT_SIZE);
+    EXPECT_EQ(RkCreateBitmap(nullptr, 284, 0x201, 5, 5, 8, 1, nullptr, 1), RK_ERROR_INV_PARAMETER);
+}
+
+TEST(RasterRecords, WrongDeclaredSizeIsRefusedEverywhere)
+{
+    Bmp b;
+    ASSERT_EQ(create(b, 8, 8, 24), RK_SUCCESS);
+    b->uStructSize = 280;
+    std::uint8_t line[32];
+    std::uint32_t n;
+    EXPECT_EQ(RkGetBitmapRow(b.get(), line, 0, 24), RK_ERROR_STRUCT_SIZE);
+    EXPECT_EQ(RkPutBitmapRow(b.get(), line, 0, 24), RK_ERROR_STRUCT_SIZE);
+    EXPECT_EQ(RkFlipBitmap(b.get()), RK_ERROR_STRUCT_SIZE);
+    EXPECT_EQ(RkFillBitmap(b.get(), 0), RK_ERROR_STRUCT_SIZE);
+    EXPECT_EQ(RkGetColorCount(b.get(), &n), RK_ERROR_STRUCT_SIZE);
+    EXPECT_EQ(RkAccessBitmap(b.get()), RK_ERROR_STRUCT_SIZE);
+    EXPECT_EQ(RkFreeBitmap(b.get()), RK_ERROR_STRUCT_SIZE);
+    Bmp c;
+    EXPECT_EQ(RkCopyBitmap(c.get(), 284, b.get(), 284), RK_ERROR_STRUCT_SIZE);
+    EXPECT_EQ(RkCopyBitmap(c.get(), 283, b.get(), 284), RK_ERROR_STRUCT_SIZE);
+    b->uStructSize = BITMAPHANDLE_SIZE;
+}
+
+TEST(RasterRecords, StaleAndEditedRecordsAreRefused)
+{
+    Bmp b;
+    ASSERT_EQ(create(b, 8, 8, 8), RK_SUCCESS);
+    _BITMAPHANDLE stale = b.h; // a byte-for-byte copy, as a careless owner would make
+    std::uint8_t line[8];
+    EXPECT_EQ(RkGetBitmapRow(&stale, line, 0, 8), 8);
+    ASSERT_EQ(RkFreeBitmap(b.get()), RK_SUCCESS);
+    EXPECT_EQ(RkGetBitmapRow(&stale, line, 0, 8), RK_ERROR_NO_BITMAP);
+    EXPECT_EQ(RkFreeBitmap(&stale), RK_SUCCESS); // frees nothing twice
+    EXPECT_EQ(RkFreeBitmap(b.get()), RK_SUCCESS);
+
+    ASSERT_EQ(create(b, 8, 8, 8), RK_SUCCESS);
+    b->Width = 4000; // would let a row call run past the storage
+    EXPECT_EQ(RkGetBitmapRow(b.get(), line, 0, 8), RK_ERROR_INV_HANDLE);
+    b->Width = 8;
+    EXPECT_EQ(RkGetBitmapRow(b.get(), line, 0, 8), 8);
+}
+
+TEST(RasterRecords, AccessNestsAndReleaseMustMatch)
+{
+    Bmp b;
+    EXPECT_EQ(RkAccessBitmap(b.get()), RK_ERROR_NO_BITMAP);
+    ASSERT_EQ(create(b, 4, 4, 8), RK_SUCCESS);
+    EXPECT_EQ(RkAccessBitmap(b.get()), RK_SUCCESS);
+    EXPECT_EQ(RkAccessBitmap(b.get()), RK_SUCCESS);
+    EXPECT_EQ(b->LockCount, 2);
+    EXPECT_EQ(RkReleaseBitmap(b.get()), RK_SUCCESS);
+    EXPECT_EQ(RkReleaseBitmap(b.get()), RK_SUCCESS);
+    EXPECT_EQ(RkReleaseBitmap(b.get()), RK_ERROR_NOT_LOCKED);
+}
+
+TEST(RasterRecords, CopyIsDeepAndIndependent)
+{
+    for (int bits : kDepths) {
+        Bmp a, c;
+        ASSERT_EQ(create(a, 9, 5, bits, 0x201, RK_BOTTOM_LEFT), RK_SUCCESS);
+        a->XResolution = 300;
+        fillPattern(a.get());
+        ASSERT_EQ(RkCopyBitmap(c.get(), 284, a.get(), 284), RK_SUCCESS);
+        EXPECT_EQ(pixels(c.get()), pixels(a.get()));
+        EXPECT_EQ(c->ViewPerspective, RK_BOTTOM_LEFT);
+        EXPECT_EQ(c->XResolution, 300);
+        if (bits <= 8) {
+            EXPECT_NE(c->pPalette, a->pPalette);
+        }
+        RkClearBitmap(a.get());
+        EXPECT_NE(pixels(c.get()), pixels(a.get()));
+    }
+}
+
+TEST(RasterRecords, AllocationFaultInjection)
+{
+    Bmp a, b;
+    RkFailAllocationsAfter(1);
+    EXPECT_EQ(create(a, 4, 4, 8), RK_SUCCESS);
+    EXPECT_EQ(RkCopyBitmap(b.get(), 284, a.get(), 284), RK_ERROR_NO_MEMORY);
+    EXPECT_EQ(RkColorResBitmap(a.get(), 24, nullptr), RK_ERROR_NO_MEMORY);
+    EXPECT_EQ(a->BitsPerPixel, 8); // unchanged after the failure
+    RkFailAllocationsAfter(-1);
+    EXPECT_EQ(RkCopyBitmap(b.get(), 284, a.get(), 284), RK_SUCCESS);
+}
+
+// Whole and partial rows at every depth, at odd widths and from every column.
+TEST(RasterRows, PartialRowsFromEveryColumn)
+{
+    for (int bits : kDepths) {
+        for (int w : {1, 3, 7, 13, 21}) {
+            Bmp b;
+            ASSERT_EQ(create(b, w, 3, bits), RK_SUCCESS);
+            fillPattern(b.get());
+            auto before = pixels(b.get());
+            std::size_t stride = std::size_t(b->BytesPerLine);
+            std::vector<std::uint8_t> buf(stride + 8);
+            for (int c = 0; c < w; ++c) {
+                std::size_t start = std::size_t(c) * bits / 8;
+                std::size_t n = stride - start;
+                ASSERT_EQ(RkGetBitmapRowCol(b.get(), buf.data(), 1, c, n), std::int64_t(n));
+                for (int k = 0; c + k < w; ++k)
+                    ASSERT_EQ(refGet(buf.data(), k, bits), before[1][std::size_t(c + k)])
+                        << "bits " << bits << " width " << w << " column " << c;
+                // Too many bytes from this column: refused, buffer untouched.
+                std::memset(buf.data(), 0xAB, buf.size());
+                EXPECT_EQ(RkGetBitmapRowCol(b.get(), buf.data(), 1, c, n + 1),
+                          RK_ERROR_INV_PARAMETER);
+                EXPECT_EQ(buf[0], 0xAB);
+
+                // Writing m bytes from column c changes exactly the pixels (packed depths) or
+                // bytes (whole-byte depths) they cover.
+                std::vector<std::uint8_t> want(stride), got(stride);
+                ASSERT_EQ(RkGetBitmapRow(b.get(), want.data(), 2, stride), std::int64_t(stride));
+                std::size_t m = std::max<std::size_t>(1, n / 2);
+                for (std::size_t i = 0; i < m; ++i)
+                    buf[i] = std::uint8_t(37 * i + 11 * c + 5);
+                if (bits < 8) {
+                    for (std::size_t k = 0; k < m * 8 / unsigned(bits); ++k)
+                        if ((c + k) * bits < stride * 8)
+                            refSet(want.data(), int(c + k), bits, refGet(buf.data(), int(k), bits));
+                } else {
+                    std::memcpy(want.data() + start, buf.data(), m);
+                }
+                ASSERT_EQ(RkPutBitmapRowCol(b.get(), buf.data(), 2, c, m), std::int64_t(m));
+                ASSERT_EQ(RkGetBitmapRow(b.get(), got.data(), 2, stride), std::int64_t(stride));
+                ASSERT_EQ(got, want) << "bits " << bits << " width " << w << " column " << c;
+                auto after = pixels(b.get());
+                EXPECT_EQ(after[1], before[1]);
+                ASSERT_EQ(RkPutBitmapRow(b.get(), nullptr, 2, 1), RK_ERROR_INV_PARAMETER);
+                fillPattern(b.get());
+            }
+        }
+    }
+}
+
+TEST(RasterRows, OutOfRangeRequestsAreRefused)
+{
+    Bmp b;
+    ASSERT_EQ(create(b, 10, 4, 24), RK_SUCCESS);
+    std::vector<std::uint8_t> buf(64, 0xCD);
+    const std::int64_t bad = RK_ERROR_INV_PARAMETER;
+    EXPECT_EQ(RkGetBitmapRow(b.get(), buf.data(), -1, 32), bad);
+    EXPECT_EQ(RkGetBitmapRow(b.get(), buf.data(), 4, 32), bad);
+    EXPECT_EQ(RkGetBitmapRow(b.get(), buf.data(), 0, 0), bad);
+    EXPECT_EQ(RkGetBitmapRow(b.get(), buf.data(), 0, 33), bad);
+    EXPECT_EQ(RkGetBitmapRow(b.get(), buf.data(), 0, UINT64_MAX), bad);
+    EXPECT_EQ(RkGetBitmapRow(b.get(), nullptr, 0, 4), bad);
+    EXPECT_EQ(RkGetBitmapRowCol(b.get(), buf.data(), 0, 10, 1), bad);
+    EXPECT_EQ(RkGetBitmapRowCol(b.get(), buf.data(), 0, -1, 1), bad);
+    EXPECT_EQ(RkGetBitmapRowCol(b.get(), buf.data(), 0, 9, 6), bad); // 27 + 6 > 32
+    EXPECT_EQ(RkPutBitmapRowCol(b.get(), buf.data(), 3, 9, 6), bad);
+    EXPECT_EQ(RkPutBitmapRowCol(b.get(), buf.data(), 3, 9, UINT64_MAX - 20), bad);
+    EXPECT_EQ(RkGetBitmapRowCol(b.get(), buf.data(), 0, 9, 5), 5);
+    EXPECT_EQ(buf[5], 0xCD); // exactly the bytes asked for
+    EXPECT_EQ(RkGetPixelColor(b.get(), 4, 0), 0u);
+    EXPECT_EQ(RkPutPixelColor(b.get(), 0, 10, 0xFFFFFF), RK_ERROR_INV_PARAMETER);
+    Bmp empty;
+    EXPECT_EQ(RkGetBitmapRow(empty.get(), buf.data(), 0, 4), RK_ERROR_NO_BITMAP);
+}
+
+TEST(RasterPixels, ColoursPerDepth)
+{
+    struct Case {
+        int bits;
+        COLORREF put, get;
+        std::vector<std::uint8_t> bytes; // stored bytes of pixel 0
+    } cases[] = {
+        {24, RGB(10, 20, 30), RGB(10, 20, 30), {30, 20, 10}},
+        {32, RGB(10, 20, 30), RGB(10, 20, 30), {30, 20, 10, 0}},
+        {48, RGB(1, 2, 255), RGB(1, 2, 255), {255, 255, 2, 2, 1, 1}},
+        {16, RGB(255, 0, 8), RGB(255, 0, 8), {0x01, 0x7C}},
+        {1, RGB(200, 200, 200), RGB(255, 255, 255), {0x80}},
+        {2, RGB(90, 80, 80), RGB(85, 85, 85), {0x40}},
+        {4, RGB(250, 10, 0), RGB(255, 0, 0), {0x90}},
+        {8, RGB(0, 0, 250), RGB(0, 0, 255), {5}},
+    };
+    for (const Case& c : cases) {
+        Bmp b;
+        ASSERT_EQ(create(b, 3, 2, c.bits), RK_SUCCESS);
+        ASSERT_EQ(RkPutPixelColor(b.get(), 1, 0, c.put), RK_SUCCESS);
+        EXPECT_EQ(RkGetPixelColor(b.get(), 1, 0), c.get) << c.bits;
+        std::vector<std::uint8_t> line(std::size_t(b->BytesPerLine));
+        RkGetBitmapRow(b.get(), line.data(), 1, line.size());
+        EXPECT_TRUE(std::equal(c.bytes.begin(), c.bytes.end(), line.begin())) << c.bits;
+        EXPECT_EQ(RkGetPixelColor(b.get(), 0, 0), 0u) << c.bits; // cleared storage: black
+    }
+    // The fourth byte of a 32-bit pixel is not colour: writing a colour keeps it.
+    Bmp b;
+    ASSERT_EQ(create(b, 2, 1, 32), RK_SUCCESS);
+    ASSERT_EQ(RkSetBitmapAlphaValues(b.get(), 200), RK_SUCCESS);
+    RkPutPixelColor(b.get(), 0, 1, RGB(1, 2, 3));
+    std::uint8_t line[8];
+    RkGetBitmapRow(b.get(), line, 0, 8);
+    EXPECT_EQ(line[7], 200);
+}
+
+TEST(RasterPalette, ReadWriteAndNearest)
+{
+    Bmp b;
+    ASSERT_EQ(create(b, 4, 4, 4), RK_SUCCESS);
+    tagRGBQUAD q[16];
+    ASSERT_EQ(RkGetBitmapColors(b.get(), 0, 16, q), RK_SUCCESS);
+    EXPECT_EQ(q[15].rgbRed, 255);
+    EXPECT_EQ(RkGetBitmapColors(b.get(), 10, 7, q), RK_ERROR_INV_PARAMETER);
+    EXPECT_EQ(RkGetBitmapColors(b.get(), -1, 2, q), RK_ERROR_INV_PARAMETER);
+    EXPECT_EQ(RkGetBitmapColors(b.get(), 0, 1, nullptr), RK_ERROR_INV_PARAMETER);
+    tagRGBQUAD red{0, 0, 200, 0};
+    ASSERT_EQ(RkPutBitmapColors(b.get(), 3, 1, &red), RK_SUCCESS);
+    EXPECT_EQ(b->pPalette[3].rgbRed, 200);
+    EXPECT_EQ(RkNearestPaletteIndex(b.get(), RGB(190, 0, 0)), 3);
+    tagRGBQUAD two[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
+    Bmp m;
+    ASSERT_EQ(RkCreateBitmap(m.get(), 284, 0x201, 4, 4, 1, RK_ORDER_BGR, two, 1), RK_SUCCESS);
+    EXPECT_EQ(RkNearestPaletteIndex(m.get(), RGB(127, 128, 127)), 0);
+    EXPECT_EQ(RkNearestPaletteIndex(m.get(), RGB(128, 128, 128)), 1);
+    // Ties go to the lowest index.
+    tagRGBQUAD same[2] = {{9, 9, 9, 0}, {9, 9, 9, 0}};
+    ASSERT_EQ(RkPutBitmapColors(m.get(), 0, 2, same), RK_SUCCESS);
+    EXPECT_EQ(RkNearestPaletteIndex(m.get(), RGB(1, 2, 3)), 0);
+    Bmp rgb;
+    ASSERT_EQ(create(rgb, 2, 2, 24), RK_SUCCESS);
+    EXPECT_EQ(RkNearestPaletteIndex(rgb.get(), 0), RK_ERROR_BITSPERPIXEL);
+    EXPECT_EQ(RkGetBitmapColors(rgb.get(), 0, 1, q), RK_ERROR_INV_PARAMETER);
+}
+
+} // namespace
