@@ -1,0 +1,255 @@
+// Settings store: values across reopenings, sub-folders, concurrent and killed writers.
+#include "base/registry.h"
+#include "base/registry_internal.h"
+#include "support/support.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* old = std::getenv("XDG_CONFIG_HOME");
+        m_old = old ? old : "";
+        m_had = old != nullptr;
+        ::setenv("XDG_CONFIG_HOME", m_dir.path().c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (m_had)
+            ::setenv("XDG_CONFIG_HOME", m_old.c_str(), 1);
+        else
+            ::unsetenv("XDG_CONFIG_HOME");
+    }
+    std::string StoreText() const
+    {
+        std::ifstream in(TCarpetaRegistry::GetFitxerMagatzem());
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    dibtest::TempDir m_dir;
+    std::string m_old;
+    bool m_had = false;
+};
+
+const wchar_t* const kTwain = L"Software\\Corvane\\Twain";
+
+TEST_F(Registry, MissingKeyGivesDefaults)
+{
+    TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+    EXPECT_EQ(k.Obrir(0), 0);
+    int v = 5;
+    unsigned long u = 5;
+    EXPECT_EQ(k.TornaValor(L"EnableUI", v, 1), 0);
+    EXPECT_EQ(v, 1);
+    EXPECT_EQ(k.TornaValor(L"FlagsImpressio", u, 40), 0);
+    EXPECT_EQ(u, 40u);
+    EXPECT_EQ(k.EntraValor(L"EnableUI", 1), 0); // not open for writing
+}
+
+TEST_F(Registry, ValuesSurviveReopeningAndCaseIsIgnored)
+{
+    {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+        ASSERT_EQ(k.Obrir(1), 1);
+        EXPECT_EQ(k.EntraValor(L"EnableUI", 0), 1);
+        EXPECT_EQ(k.EntraValor(L"KeepOpen", 0xFFFFFFFFu), 1);
+        EXPECT_EQ(k.EntraText(L"Nom = [x]%", L"scanner\nà l'étage"), 1);
+        int v = 9;
+        EXPECT_EQ(k.TornaValor(L"enableui", v, 1), 1); // own writes are visible at once
+        EXPECT_EQ(v, 0);
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    TCarpetaRegistry k(HKEY_CURRENT_USER, L"software\\\\CORVANE\\twain\\");
+    ASSERT_EQ(k.Obrir(0), 1);
+    int v = 9;
+    unsigned long u = 0;
+    std::wstring s;
+    EXPECT_EQ(k.TornaValor(L"ENABLEUI", v, 1), 1);
+    EXPECT_EQ(v, 0);
+    EXPECT_EQ(k.TornaValor(L"KeepOpen", u, 0), 1);
+    EXPECT_EQ(u, 0xFFFFFFFFul);
+    EXPECT_EQ(k.TornaValor(L"KeepOpen", v, 0), 1);
+    EXPECT_EQ(v, -1);
+    EXPECT_EQ(k.TornaText(L"Nom = [x]%", s, nullptr), 1);
+    EXPECT_EQ(s, L"scanner\nà l'étage");
+    EXPECT_EQ(k.TornaValor(L"Nom = [x]%", v, 3), 0); // a text is no dword
+    EXPECT_EQ(v, 3);
+    EXPECT_EQ(StoreText().find("[Software\\Corvane\\Twain]"), StoreText().find('['));
+}
+
+TEST_F(Registry, SubFoldersAndTheApplicationKey)
+{
+    TCarpetaRegistry::SetNomAplicacio(L"Visor");
+    EXPECT_EQ(TCarpetaRegistry::GetClauAplicacio(), L"Software\\Visor");
+    TCarpetaRegistry app(HKEY_CURRENT_USER, TCarpetaRegistry::GetClauAplicacio().c_str());
+    TCarpetaRegistry dib(app, L"DIB");
+    EXPECT_EQ(dib.GetPath(), L"Software\\Visor\\DIB");
+    ASSERT_EQ(dib.Obrir(1), 1);
+    dib.EntraValor(L"ModeImpressio", 1);
+    ASSERT_EQ(dib.Tancar(), 1);
+    // Opening for writing without values still creates the key.
+    TCarpetaRegistry source(TCarpetaRegistry(HKEY_CURRENT_USER, kTwain), L"Scanner X");
+    ASSERT_EQ(source.Obrir(1), 1);
+    ASSERT_EQ(source.Tancar(), 1);
+    EXPECT_EQ(source.Obrir(0), 1);
+    EXPECT_EQ(app.Obrir(0), 0); // the parent key holds nothing of its own
+    TCarpetaRegistry::SetNomAplicacio(nullptr);
+    EXPECT_FALSE(TCarpetaRegistry::GetNomAplicacio().empty());
+
+    TCarpetaRegistry other(reinterpret_cast<HKEY>(std::uintptr_t{0x80000002u}), L"Software");
+    EXPECT_EQ(other.Obrir(1), 0);
+    TCarpetaRegistry nullPath(HKEY_CURRENT_USER, nullptr);
+    EXPECT_EQ(nullPath.Obrir(1), 0);
+    TCarpetaRegistry bad(HKEY_CURRENT_USER, kTwain);
+    EXPECT_EQ(bad.Obrir(2), 0);
+}
+
+TEST_F(Registry, DamagedLinesCostOnlyThemselves)
+{
+    {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+        ASSERT_EQ(k.Obrir(1), 1);
+        k.EntraValor(L"A", 1);
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    {
+        std::ofstream out(TCarpetaRegistry::GetFitxerMagatzem(), std::ios::app);
+        out << "garbage line\nB=dword:99999999999\nC=dword:-1\nD=qword:1\nE=dword:7\n[\n";
+    }
+    TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+    ASSERT_EQ(k.Obrir(0), 1);
+    int v = 0;
+    EXPECT_EQ(k.TornaValor(L"A", v, 0), 1);
+    EXPECT_EQ(k.TornaValor(L"B", v, 0), 0);
+    EXPECT_EQ(k.TornaValor(L"C", v, 0), 0);
+    EXPECT_EQ(k.TornaValor(L"D", v, 0), 0);
+    EXPECT_EQ(k.TornaValor(L"E", v, 0), 1);
+    EXPECT_EQ(v, 7);
+}
+
+TEST_F(Registry, UnwritableStoreFailsAtOpen)
+{
+    // The store's folder is a file: nothing can be created below it.
+    const std::string xdg = (m_dir.path() / "file").string();
+    std::ofstream(xdg) << "x";
+    ::setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
+    TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+    EXPECT_EQ(k.Obrir(1), 0);
+    EXPECT_EQ(k.Obrir(0), 0);
+}
+
+// Each child process commits its own values one at a time, racing the other.
+TEST_F(Registry, ConcurrentWritersLoseNothing)
+{
+    constexpr int kChildren = 3, kValues = 25;
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    pid_t pids[kChildren];
+    for (int c = 0; c < kChildren; ++c) {
+        pids[c] = ::fork();
+        ASSERT_GE(pids[c], 0);
+        if (pids[c] == 0) {
+            char b;
+            ::close(go[1]);
+            if (::read(go[0], &b, 1) < 0)
+                ::_exit(3);
+            for (int i = 0; i < kValues; ++i) {
+                TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+                if (k.Obrir(1) != 1)
+                    ::_exit(1);
+                const std::wstring name = L"P" + std::to_wstring(c) + L"_" + std::to_wstring(i);
+                k.EntraValor(name.c_str(), static_cast<std::uint32_t>(c * 1000 + i));
+                if (k.Tancar() != 1)
+                    ::_exit(2);
+            }
+            ::_exit(0);
+        }
+    }
+    ::close(go[0]);
+    ::close(go[1]); // releases every child at once
+    for (pid_t pid : pids) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+    ASSERT_EQ(k.Obrir(0), 1);
+    for (int c = 0; c < kChildren; ++c) {
+        for (int i = 0; i < kValues; ++i) {
+            const std::wstring name = L"P" + std::to_wstring(c) + L"_" + std::to_wstring(i);
+            int v = -1;
+            EXPECT_EQ(k.TornaValor(name.c_str(), v, -1), 1) << c << " " << i;
+            EXPECT_EQ(v, c * 1000 + i);
+        }
+    }
+}
+
+int g_hookPipe = -1;
+void PauseBeforeRename()
+{
+    char b = 'x';
+    if (::write(g_hookPipe, &b, 1) != 1)
+        ::_exit(4);
+    for (;;)
+        ::pause();
+}
+
+TEST_F(Registry, KilledWriterLeavesThePreviousStore)
+{
+    {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+        ASSERT_EQ(k.Obrir(1), 1);
+        k.EntraValor(L"EnableUI", 1);
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    const std::string before = StoreText();
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::close(fds[0]);
+        g_hookPipe = fds[1];
+        base_internal::SetRegistryCommitHook(&PauseBeforeRename);
+        TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+        if (k.Obrir(1) != 1)
+            ::_exit(1);
+        k.EntraValor(L"EnableUI", 0);
+        k.EntraValor(L"KeepOpen", 1);
+        k.Tancar();
+        ::_exit(5);
+    }
+    ::close(fds[1]);
+    char b = 0;
+    ASSERT_EQ(::read(fds[0], &b, 1), 1); // the child holds the lock, its new store written aside
+    ::close(fds[0]);
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    EXPECT_EQ(StoreText(), before);
+    // The lock died with the child: the next writer proceeds and keeps the old value.
+    TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+    ASSERT_EQ(k.Obrir(1), 1);
+    k.EntraValor(L"ShowStatus", 0);
+    ASSERT_EQ(k.Tancar(), 1);
+    ASSERT_EQ(k.Obrir(0), 1);
+    int v = -1;
+    EXPECT_EQ(k.TornaValor(L"EnableUI", v, -1), 1);
+    EXPECT_EQ(v, 1);
+    EXPECT_EQ(k.TornaValor(L"KeepOpen", v, -1), 0);
+    EXPECT_EQ(k.TornaValor(L"ShowStatus", v, -1), 1);
+    EXPECT_EQ(v, 0);
+}
+
+} // namespace
