@@ -69,6 +69,8 @@ int CFileBuffer::Write(const void* data, std::size_t count)
 {
     if (m_fd < 0 || m_error || (!data && count > 0))
         return 0;
+    if (count == 0)
+        return 1;
     const auto* p = static_cast<const std::uint8_t*>(data);
     const std::size_t accepted = count;
     if (count > m_capacity - m_used) {

@@ -3,7 +3,10 @@
 
 #include <algorithm>
 
-TIndicadorEstat::TIndicadorEstat() : m_rangs{{0.0, 1.0}} {}
+TIndicadorEstat::TIndicadorEstat() : m_rangs{{0.0, 1.0}}
+{
+    m_rangs.reserve(16);
+}
 
 TIndicadorEstat::~TIndicadorEstat() = default;
 
@@ -11,7 +14,9 @@ void TIndicadorEstat::SetRang(double low, double high)
 {
     if (high < low)
         std::swap(low, high);
-    m_rangs.assign(1, {low, high});
+    m_rangs.resize(1);
+    m_rangs[0] = {low, high};
+    m_fantasmes = 0;
     m_posicio = low;
 }
 
@@ -46,7 +51,13 @@ int TIndicadorEstat::SetRangPosicioRel(std::uint64_t pos, std::uint64_t total)
         a = std::clamp(a, low, high);
         b = std::clamp(b, a, high);
     }
-    m_rangs.emplace_back(a, b);
+    try {
+        m_rangs.emplace_back(a, b);
+    } catch (const std::exception&) {
+        // Keep PopRangRel balanced: the sub-range is counted, and positions inside it fall
+        // back to the enclosing range.
+        ++m_fantasmes;
+    }
     return SetPosicio(a);
 }
 
@@ -57,6 +68,10 @@ int TIndicadorEstat::SetRangPosicioRel(TIndicadorEstat* ie, std::uint64_t pos, s
 
 int TIndicadorEstat::PopRangRel()
 {
+    if (m_fantasmes > 0) {
+        --m_fantasmes;
+        return Cancelat() ? 0 : 1;
+    }
     if (m_rangs.size() < 2)
         return Cancelat() ? 0 : 1;
     const double end = m_rangs.back().second;

@@ -53,7 +53,7 @@ public:
     static int PopRangRel(TIndicadorEstat* ie);
 
     // Number of sub-ranges open.
-    std::size_t GetProfunditat() const { return m_rangs.size() - 1; }
+    std::size_t GetProfunditat() const { return m_rangs.size() - 1 + m_fantasmes; }
     // The last absolute position set.
     double GetPosicio() const { return m_posicio; }
 
@@ -73,6 +73,7 @@ protected:
 
 private:
     std::vector<std::pair<double, double>> m_rangs; // [0] is the whole range, never empty
+    std::size_t m_fantasmes = 0; // sub-ranges opened while memory ran out (counted, not kept)
     double m_posicio = 0.0;
     std::atomic<bool> m_aturar{false};
 };

@@ -604,7 +604,12 @@ std::wstring TCarpetaRegistry::GetNomAplicacio()
 
 std::wstring TCarpetaRegistry::GetClauAplicacio()
 {
-    return L"Software\\" + GetNomAplicacio();
+    std::wstring name = GetNomAplicacio();
+    for (wchar_t& c : name) {
+        if (c == L'\\' || c == L'/')
+            c = L'_';
+    }
+    return L"Software\\" + name;
 }
 
 std::string TCarpetaRegistry::GetFitxerMagatzem()

@@ -23,8 +23,9 @@
 
 struct HKEY__;
 using HKEY = HKEY__*;
-// The only root the store holds.
-inline HKEY const HKEY_CURRENT_USER = reinterpret_cast<HKEY>(std::uintptr_t{0x80000001u});
+// The only root the store holds (a macro, as on Windows, so it is usable during static
+// initialisation).
+#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))
 
 class OUTSIDE_API TCarpetaRegistry {
 public:
@@ -67,7 +68,8 @@ public:
     // default.
     static void SetNomAplicacio(const wchar_t* name);
     static std::wstring GetNomAplicacio();
-    // The application's key path under HKEY_CURRENT_USER: "Software\<application name>".
+    // The application's key path under HKEY_CURRENT_USER: "Software\<application name>", with
+    // any '\' or '/' of the name written as '_' so that the name stays one key.
     static std::wstring GetClauAplicacio();
     // The store's file path (UTF-8), from the environment at the time of the call.
     static std::string GetFitxerMagatzem();

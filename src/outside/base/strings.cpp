@@ -3,6 +3,8 @@
 
 #include "win/files.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -83,8 +85,9 @@ int CStringEx::WideToUTF8(const wchar_t* text, char* buffer, std::size_t bufferB
         return 0;
     }
     std::size_t n = utf8.size();
-    if (n > bufferBytes - 1) {
-        n = bufferBytes - 1;
+    const std::size_t limit = std::min<std::size_t>(bufferBytes - 1, INT_MAX);
+    if (n > limit) {
+        n = limit;
         // Back up over continuation bytes (10xxxxxx) to the start of the cut character.
         while (n > 0 && (static_cast<unsigned char>(utf8[n]) & 0xC0) == 0x80)
             --n;

@@ -102,6 +102,8 @@ TEST_F(Registry, SubFoldersAndTheApplicationKey)
     ASSERT_EQ(source.Tancar(), 1);
     EXPECT_EQ(source.Obrir(0), 1);
     EXPECT_EQ(app.Obrir(0), 0); // the parent key holds nothing of its own
+    TCarpetaRegistry::SetNomAplicacio(L"Suite\\Visor/2");
+    EXPECT_EQ(TCarpetaRegistry::GetClauAplicacio(), L"Software\\Suite_Visor_2");
     TCarpetaRegistry::SetNomAplicacio(nullptr);
     EXPECT_FALSE(TCarpetaRegistry::GetNomAplicacio().empty());
 
