@@ -78,6 +78,15 @@ int checkRecord(const _BITMAPHANDLE* record)
     return RK_SUCCESS;
 }
 
+Bitmap* findLive(std::uint64_t id)
+{
+    std::lock_guard lock(g_registryMutex);
+    for (auto& [bm, serial] : g_live)
+        if (serial == id)
+            return const_cast<Bitmap*>(bm);
+    return nullptr;
+}
+
 int resolve(const _BITMAPHANDLE* record, Bitmap** out)
 {
     *out = nullptr;
@@ -115,10 +124,12 @@ int newBitmap(bool disk, const Geometry& geo, int order, const tagRGBQUAD* palet
             return RK_ERROR_NO_MEMORY;
         }
     }
-    if (int rc = createStore(disk, geo.size, out->pixels); rc <= 0) {
+    std::unique_ptr<PixelStore> store;
+    if (int rc = createStore(disk, geo.size, store); rc <= 0) {
         out.reset();
         return rc;
     }
+    out->pixels = std::move(store);
     return RK_SUCCESS;
 }
 

@@ -188,24 +188,29 @@ unsigned expand5(unsigned v)
 
 COLORREF rawToColour(std::uint64_t raw, const Bitmap& bm)
 {
-    switch (bm.geo.bits) {
+    return rawToColour(raw, bm.geo.bits, bm.order, bm.pal(), bm.palCount());
+}
+
+COLORREF rawToColour(std::uint64_t raw, int bits, int order, const tagRGBQUAD* palette, int count)
+{
+    switch (bits) {
     case 1:
     case 2:
     case 4:
     case 8:
-        if (raw < bm.palette.size())
-            return paletteColour(bm.palette[std::size_t(raw)]);
+        if (palette && raw < std::uint64_t(count))
+            return paletteColour(palette[std::size_t(raw)]);
         return 0;
     case 16: // x-5-5-5: the first component in the low five bits
         return fromComponents(expand5(unsigned(raw) & 31), expand5(unsigned(raw >> 5) & 31),
-                              expand5(unsigned(raw >> 10) & 31), bm.order);
+                              expand5(unsigned(raw >> 10) & 31), order);
     case 24:
     case 32:
         return fromComponents(unsigned(raw) & 255, unsigned(raw >> 8) & 255,
-                              unsigned(raw >> 16) & 255, bm.order);
+                              unsigned(raw >> 16) & 255, order);
     case 48: // the high byte of each little-endian 16-bit sample
         return fromComponents(unsigned(raw >> 8) & 255, unsigned(raw >> 24) & 255,
-                              unsigned(raw >> 40) & 255, bm.order);
+                              unsigned(raw >> 40) & 255, order);
     default:
         return 0;
     }

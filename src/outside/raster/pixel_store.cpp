@@ -272,6 +272,14 @@ int createDiskStore(std::uint64_t size, std::unique_ptr<PixelStore>& out)
     return RK_SUCCESS;
 }
 
+std::uint64_t physicalMemory()
+{
+    long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return UINT64_MAX;
+    return std::uint64_t(pages) * std::uint64_t(pageSize);
+}
+
 } // namespace
 
 int createStore(bool disk, std::uint64_t size, std::unique_ptr<PixelStore>& out)
@@ -285,6 +293,10 @@ int createStore(bool disk, std::uint64_t size, std::unique_ptr<PixelStore>& out)
         return createDiskStore(size, out);
     if (size > std::uint64_t(PTRDIFF_MAX))
         return RK_ERROR_TOO_LARGE;
+    // More than the machine's memory could only be promised by overcommit and paid for by the
+    // out-of-memory killer: such bitmaps belong on disk.
+    if (size > physicalMemory())
+        return RK_ERROR_NO_MEMORY;
     auto* bytes = static_cast<std::uint8_t*>(std::calloc(1, std::size_t(size)));
     if (!bytes)
         return RK_ERROR_NO_MEMORY;

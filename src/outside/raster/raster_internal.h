@@ -66,7 +66,9 @@ struct Bitmap {
     std::uint64_t id = 0;
     Geometry geo;
     int order = RK_ORDER_BGR;
-    std::unique_ptr<PixelStore> pixels;
+    // Shared with device contexts open on the bitmap, so that drawing through a context that
+    // outlives the bitmap never reaches freed memory.
+    std::shared_ptr<PixelStore> pixels;
     std::vector<tagRGBQUAD> palette; // 2^bits entries at palette depths, else empty
 
     bool disk() const { return pixels->onDisk(); }
@@ -93,6 +95,8 @@ int newBitmap(bool disk, const Geometry& geo, int order, const tagRGBQUAD* palet
 int resolve(const _BITMAPHANDLE* record, Bitmap** out);
 // Only the record checks (null and declared size).
 int checkRecord(const _BITMAPHANDLE* record);
+// The live bitmap with this serial number, or null once it has been freed.
+Bitmap* findLive(std::uint64_t id);
 
 // Makes record describe bm (registered, record fields filled from bm); the record's view
 // perspective, resolutions and memory flags are set by the caller afterwards.
@@ -116,6 +120,7 @@ void copyPixels(std::uint8_t* dst, int dx, const std::uint8_t* src, int sx, int 
 
 COLORREF paletteColour(const tagRGBQUAD& q);
 COLORREF rawToColour(std::uint64_t raw, const Bitmap& bm);
+COLORREF rawToColour(std::uint64_t raw, int bits, int order, const tagRGBQUAD* palette, int count);
 // Nearest palette entry; squared RGB distance, lowest index on ties. 0 for an empty palette.
 int nearestIndex(const tagRGBQUAD* palette, int count, COLORREF colour);
 std::uint64_t colourToRaw(COLORREF colour, int bits, int order, const tagRGBQUAD* palette,
