@@ -546,44 +546,45 @@ int TCarpetaRegistry::TornaText(const wchar_t* name, std::wstring& value, const 
     return 1;
 }
 
-int TCarpetaRegistry::EntraValor(const wchar_t* name, std::uint32_t value)
+int TCarpetaRegistry::Entrar(Canvi c)
 {
-    if (m_mode != 1 || !name || !*name)
+    if (m_mode != 1 || c.name.empty())
         return 0;
     try {
-        Canvi c{name, false, value, {}};
         m_canvis.push_back(c);
         for (Canvi& old : m_valors) {
             if (SameName(old.name, c.name)) {
-                old = c;
+                old = std::move(c);
                 return 1;
             }
         }
-        m_valors.push_back(c);
+        m_valors.push_back(std::move(c));
     } catch (const std::exception&) {
         return 0;
     }
     return 1;
 }
 
-int TCarpetaRegistry::EntraText(const wchar_t* name, const wchar_t* value)
+int TCarpetaRegistry::EntraValor(const wchar_t* name, std::uint32_t value)
 {
-    if (m_mode != 1 || !name || !*name)
+    if (!name)
         return 0;
     try {
-        Canvi c{name, true, 0, value ? value : L""};
-        m_canvis.push_back(c);
-        for (Canvi& old : m_valors) {
-            if (SameName(old.name, c.name)) {
-                old = c;
-                return 1;
-            }
-        }
-        m_valors.push_back(c);
+        return Entrar({name, false, value, {}});
     } catch (const std::exception&) {
         return 0;
     }
-    return 1;
+}
+
+int TCarpetaRegistry::EntraText(const wchar_t* name, const wchar_t* value)
+{
+    if (!name)
+        return 0;
+    try {
+        return Entrar({name, true, 0, value ? value : L""});
+    } catch (const std::exception&) {
+        return 0;
+    }
 }
 
 void TCarpetaRegistry::SetNomAplicacio(const wchar_t* name)

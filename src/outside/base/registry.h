@@ -82,6 +82,7 @@ private:
         std::wstring sz;
     };
     const Canvi* Buscar(const wchar_t* name) const;
+    int Entrar(Canvi c);
 
     std::wstring m_path;
     bool m_valid = false;
