@@ -1,20 +1,26 @@
 // gdi.cpp - software GDI: DIB sections, brushes, icons and device contexts.
 //
 // Contents
-//   Objects        Object, Bitmap (pixel formats, raw values, colours), Brush, Dc, Icon
-//   Registry       live objects by handle, stock objects, the screen surface
-//   Bitmaps        CreateDIBSection, CreateDIBSectionOnMemory, CreateCompatibleBitmap, colour
-//   tables Objects API    GetObjectW, DeleteObject, GetObjectType, GetStockObject, CreateSolidBrush
-//   Contexts       CreateCompatibleDC, DeleteDC, GetDC, ReleaseDC, SelectObject, modes, caps
-//   Drawing        FillRect, SetPixel, GetPixel, BitBlt, StretchBlt
-//   Icons          CreateIconIndirect, GetIconInfo, DestroyIcon, DrawIcon
+//   Objects      Object, Bitmap (formats, raw values, colours), Brush, Palette, Dc, Icon
+//   Registry     live objects by handle, stock objects, the screen surface, fault injection
+//   Helpers      bitmap construction, clipping, raster operations, blit, stretch
+//   Bitmaps      CreateDIBSection, CreateDIBSectionOnMemory, CreateCompatibleBitmap,
+//                Get/SetDIBColorTable
+//   Objects API  GetObjectW, DeleteObject, GetObjectType, GetStockObject, CreateSolidBrush
+//   Palettes     CreatePalette, GetPaletteEntries, SelectPalette, RealizePalette
+//   Contexts     CreateCompatibleDC, DeleteDC, GetDC, ReleaseDC, SelectObject, modes, caps
+//   Drawing      FillRect, SetPixel, GetPixel, BitBlt, StretchBlt, StretchDIBits
+//   Icons        CreateIconIndirect, GetIconInfo, DestroyIcon, DrawIcon
 //
 // A "raw" value is a pixel as stored: a palette index at 8 bits and below, the 5-5-5 word at
 // 16 bits, blue | green << 8 | red << 16 (| fourth byte << 24 at 32 bits) above. Copies
 // between bitmaps of the same format move raw values; everything else goes through colours.
 #include "win/gdi.h"
 
+#include "win/fault_injection.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -31,7 +37,7 @@ constexpr int kScreenHeight = 1080;
 constexpr int kDpi = 96;
 constexpr std::int64_t kMaxPixelBytes = 0x7FFFFFFF;
 
-enum class Kind { Bitmap, Brush, Dc, Icon };
+enum class Kind { Bitmap, Brush, Palette, Dc, Icon };
 
 struct Object {
     explicit Object(Kind k) : kind(k) {}
@@ -198,12 +204,18 @@ struct Brush : Object {
     bool hollow = false;
 };
 
+struct Palette : Object {
+    Palette() : Object(Kind::Palette) {}
+    std::vector<PALETTEENTRY> entries;
+};
+
 struct Dc : Object {
     enum class Target { Memory, Screen };
     Dc() : Object(Kind::Dc) {}
     Target target = Target::Memory;
     Bitmap* bitmap = nullptr; // the drawing surface (the screen surface for Target::Screen)
     HGDIOBJ brush = nullptr;
+    HGDIOBJ palette = nullptr;
     int mapMode = MM_TEXT;
     int stretchMode = BLACKONWHITE;
 };
@@ -225,8 +237,10 @@ struct Registry {
     std::mutex mutex;
     std::unordered_map<const void*, std::unique_ptr<Object>> objects;
     HGDIOBJ stockBrushes[6] = {};
+    HGDIOBJ stockPalette = nullptr;
+    std::size_t stockCount = 0;
     Bitmap* stockBitmap = nullptr; // 1x1 monochrome, selected into new memory contexts
-    std::unique_ptr<Bitmap> screen;
+    Bitmap* screen = nullptr;
 
     Registry();
 
@@ -243,23 +257,45 @@ struct Registry {
     Dc* dc(const void* h) { return find<Dc>(h, Kind::Dc); }
     Brush* brush(const void* h) { return find<Brush>(h, Kind::Brush); }
     Icon* icon(const void* h) { return find<Icon>(h, Kind::Icon); }
+    Palette* palette(const void* h) { return find<Palette>(h, Kind::Palette); }
 
-    // Registers the object; null (and the object freed) when the registry cannot grow.
+    // Registers the object; null (and the object freed) when the registry cannot grow or a
+    // test asked for failures.
     void* add(std::unique_ptr<Object> object)
     {
+        if (!object || (!object->stock && injectedFailure()))
+            return nullptr;
         void* handle = object.get();
+        const bool stock = object->stock;
         try {
             objects.emplace(handle, std::move(object));
         } catch (const std::bad_alloc&) {
             return nullptr;
         }
+        if (stock)
+            ++stockCount;
         return handle;
     }
+    static bool injectedFailure();
     Bitmap* screenSurface();
 };
 
 std::unique_ptr<Bitmap> newBitmap(int width, int height, int bpp, bool topDown,
                                   const RGBQUAD* colours, std::size_t colourCount, void* bits);
+
+std::atomic<long> g_objectsLeft{-1};
+
+bool Registry::injectedFailure()
+{
+    long left = g_objectsLeft.load();
+    while (left >= 0) {
+        if (left == 0)
+            return true;
+        if (g_objectsLeft.compare_exchange_weak(left, left - 1))
+            return false;
+    }
+    return false;
+}
 
 Registry::Registry()
 {
@@ -277,13 +313,31 @@ Registry::Registry()
     stock->stock = true;
     stockBitmap = stock.get();
     add(std::move(stock));
+    // The default palette: the 20 static colours of a Windows display.
+    static const BYTE statics[20][3] = {
+        {0, 0, 0},       {128, 0, 0},     {0, 128, 0},     {128, 128, 0},   {0, 0, 128},
+        {128, 0, 128},   {0, 128, 128},   {192, 192, 192}, {192, 220, 192}, {166, 202, 240},
+        {255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},     {0, 255, 0},
+        {255, 255, 0},   {0, 0, 255},     {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
+    auto palette = std::make_unique<Palette>();
+    palette->stock = true;
+    for (const auto& c : statics)
+        palette->entries.push_back({c[0], c[1], c[2], 0});
+    stockPalette = add(std::move(palette));
 }
 
+// The screen is a stock bitmap, made on first use.
 Bitmap* Registry::screenSurface()
 {
-    if (!screen)
-        screen = newBitmap(kScreenWidth, kScreenHeight, 32, true, nullptr, 0, nullptr);
-    return screen.get();
+    if (!screen) {
+        auto surface = newBitmap(kScreenWidth, kScreenHeight, 32, true, nullptr, 0, nullptr);
+        if (!surface)
+            return nullptr;
+        surface->stock = true;
+        screen = surface.get();
+        add(std::move(surface));
+    }
+    return screen;
 }
 
 Registry& registry()
@@ -473,7 +527,7 @@ bool sourceFor(const Bitmap* src, const Bitmap* dest, SourceView& view)
 // Writes the pixels of dest rectangle d from source columns colMap and rows rowMap (-1: no
 // source pixel, the destination is left alone) with the raster operation.
 void blit(Bitmap& dest, const Span& d, const Bitmap* src, const std::vector<std::int64_t>& colMap,
-          const std::vector<std::int64_t>& rowMap, DWORD rop)
+          const std::vector<std::int64_t>& rowMap, DWORD rop, bool contiguousColumns = false)
 {
     Encoder encode(dest);
     const bool raw = rop == SRCCOPY && src && src->sameFormat(dest);
@@ -490,6 +544,13 @@ void blit(Bitmap& dest, const Span& d, const Bitmap* src, const std::vector<std:
             continue;
         BYTE* out = dest.row(y);
         const BYTE* in = src ? src->row(sy) : nullptr;
+        if (raw && contiguousColumns && dest.bpp >= 8) {
+            const std::size_t bytesPerPixel = std::size_t(dest.bpp / 8);
+            std::memcpy(out + std::size_t(d.x0) * bytesPerPixel,
+                        in + std::size_t(colMap[0]) * bytesPerPixel,
+                        std::size_t(d.x1 - d.x0) * bytesPerPixel);
+            continue;
+        }
         for (std::int64_t x = d.x0; x < d.x1; ++x) {
             std::int64_t sx = -1;
             if (src) {
@@ -518,6 +579,44 @@ void blit(Bitmap& dest, const Span& d, const Bitmap* src, const std::vector<std:
 std::int64_t magnitude(std::int64_t v)
 {
     return v < 0 ? -v : v;
+}
+
+struct Extent {
+    int x, y, width, height; // a negative width or height runs from x + width (y + height)
+};
+
+// Nearest-neighbour stretch of a source rectangle (source may be null for BLACKNESS and
+// WHITENESS) onto a destination rectangle, clipped to both bitmaps. Opposite signs of the
+// destination and source extents mirror the picture.
+void stretch(Bitmap& target, Extent d, const Bitmap* source, Extent s, DWORD rop)
+{
+    const std::int64_t dw = magnitude(d.width), dh = magnitude(d.height);
+    const std::int64_t sw = magnitude(s.width), sh = magnitude(s.height);
+    const std::int64_t dx0 = d.width < 0 ? std::int64_t(d.x) + d.width : d.x;
+    const std::int64_t dy0 = d.height < 0 ? std::int64_t(d.y) + d.height : d.y;
+    const std::int64_t sx0 = s.width < 0 ? std::int64_t(s.x) + s.width : s.x;
+    const std::int64_t sy0 = s.height < 0 ? std::int64_t(s.y) + s.height : s.y;
+    const bool mirrorX = (d.width < 0) != (s.width < 0);
+    const bool mirrorY = (d.height < 0) != (s.height < 0);
+    const Span span = clip({dx0, dy0, dx0 + dw, dy0 + dh}, target);
+    if (span.empty())
+        return;
+    // Destination pixel i samples the source pixel under its centre.
+    auto sample = [](std::int64_t i, std::int64_t dn, std::int64_t sn, bool mirror) {
+        std::int64_t k = ((2 * i + 1) * sn) / (2 * dn);
+        return mirror ? sn - 1 - k : k;
+    };
+    std::vector<std::int64_t> cols(std::size_t(span.x1 - span.x0));
+    std::vector<std::int64_t> rows(std::size_t(span.y1 - span.y0));
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+        std::int64_t sx = sx0 + sample(span.x0 - dx0 + std::int64_t(i), dw, sw, mirrorX);
+        cols[i] = source && (sx < 0 || sx >= source->width) ? -1 : sx;
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::int64_t sy = sy0 + sample(span.y0 - dy0 + std::int64_t(i), dh, sh, mirrorY);
+        rows[i] = source && (sy < 0 || sy >= source->height) ? -1 : sy;
+    }
+    blit(target, span, source, cols, rows, rop);
 }
 
 } // namespace
@@ -635,6 +734,15 @@ int GetObjectW(HGDIOBJ object, int size, void* out)
         std::memcpy(out, &ds, sizeof(DIBSECTION));
         return int(sizeof(DIBSECTION));
     }
+    if (Palette* p = r.palette(object)) {
+        if (!out)
+            return int(sizeof(WORD));
+        if (size < int(sizeof(WORD)))
+            return 0;
+        const WORD count = WORD(p->entries.size());
+        std::memcpy(out, &count, sizeof(WORD));
+        return int(sizeof(WORD));
+    }
     if (Brush* br = r.brush(object)) {
         if (!out)
             return int(sizeof(LOGBRUSH));
@@ -658,7 +766,7 @@ BOOL DeleteObject(HGDIOBJ object)
     if (it == r.objects.end())
         return FALSE;
     Object* o = it->second.get();
-    if (o->kind != Kind::Bitmap && o->kind != Kind::Brush)
+    if (o->kind != Kind::Bitmap && o->kind != Kind::Brush && o->kind != Kind::Palette)
         return FALSE;
     if (o->stock)
         return TRUE;
@@ -681,6 +789,8 @@ DWORD GetObjectType(HGDIOBJ object)
         return OBJ_BITMAP;
     case Kind::Brush:
         return OBJ_BRUSH;
+    case Kind::Palette:
+        return OBJ_PAL;
     case Kind::Dc:
         return static_cast<Dc*>(it->second.get())->target == Dc::Target::Screen ? OBJ_DC
                                                                                 : OBJ_MEMDC;
@@ -691,11 +801,77 @@ DWORD GetObjectType(HGDIOBJ object)
 
 HGDIOBJ GetStockObject(int which)
 {
-    if (which < WHITE_BRUSH || which > NULL_BRUSH)
-        return nullptr;
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
+    if (which == DEFAULT_PALETTE)
+        return r.stockPalette;
+    if (which < WHITE_BRUSH || which > NULL_BRUSH)
+        return nullptr;
     return r.stockBrushes[which];
+}
+
+std::size_t WinLiveGdiObjects()
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.objects.size() - r.stockCount;
+}
+
+void WinFailGdiObjectsAfter(long n)
+{
+    g_objectsLeft.store(n < 0 ? -1 : n);
+}
+
+// ---- palettes ----------------------------------------------------------------------------
+
+HPALETTE CreatePalette(const LOGPALETTE* palette)
+{
+    if (!palette || palette->palNumEntries == 0 || palette->palNumEntries > 256)
+        return nullptr;
+    auto p = std::unique_ptr<Palette>(new (std::nothrow) Palette);
+    if (!p)
+        return nullptr;
+    try {
+        p->entries.assign(palette->palPalEntry, palette->palPalEntry + palette->palNumEntries);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return static_cast<HPALETTE>(r.add(std::move(p)));
+}
+
+UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* out)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Palette* p = r.palette(palette);
+    if (!p)
+        return 0;
+    if (!out)
+        return UINT(p->entries.size());
+    if (start >= p->entries.size())
+        return 0;
+    const UINT n = std::min<UINT>(count, UINT(p->entries.size()) - start);
+    std::copy_n(p->entries.begin() + start, n, out);
+    return n;
+}
+
+HPALETTE SelectPalette(HDC dc, HPALETTE palette, BOOL)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d || !r.palette(palette))
+        return nullptr;
+    return static_cast<HPALETTE>(std::exchange(d->palette, palette));
+}
+
+UINT RealizePalette(HDC dc)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.dc(dc) ? 0 : GDI_ERROR;
 }
 
 HBRUSH CreateSolidBrush(COLORREF colour)
@@ -722,6 +898,7 @@ HDC CreateCompatibleDC(HDC dc)
         return nullptr;
     d->bitmap = r.stockBitmap;
     d->brush = r.stockBrushes[WHITE_BRUSH];
+    d->palette = r.stockPalette;
     return static_cast<HDC>(r.add(std::move(d)));
 }
 
@@ -756,6 +933,7 @@ HDC GetDC(HWND window)
     d->target = Dc::Target::Screen;
     d->bitmap = screen;
     d->brush = r.stockBrushes[WHITE_BRUSH];
+    d->palette = r.stockPalette;
     return static_cast<HDC>(r.add(std::move(d)));
 }
 
@@ -811,9 +989,11 @@ HGDIOBJ GetCurrentObject(HDC dc, UINT type)
     if (!d)
         return nullptr;
     if (type == OBJ_BITMAP)
-        return d->target == Dc::Target::Memory ? static_cast<HGDIOBJ>(d->bitmap) : nullptr;
+        return d->bitmap;
     if (type == OBJ_BRUSH)
         return d->brush;
+    if (type == OBJ_PAL)
+        return d->palette;
     return nullptr;
 }
 
@@ -987,7 +1167,7 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, in
         cols[i] = span.x0 + std::int64_t(i) + (std::int64_t(srcX) - x);
     for (std::size_t i = 0; i < rows.size(); ++i)
         rows[i] = span.y0 + std::int64_t(i) + (std::int64_t(srcY) - y);
-    blit(target, span, view.bitmap, cols, rows, rop);
+    blit(target, span, view.bitmap, cols, rows, rop, true);
     return TRUE;
 }
 
@@ -1004,39 +1184,37 @@ BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX
         return FALSE;
     if (width == 0 || height == 0 || (s && (srcWidth == 0 || srcHeight == 0)))
         return FALSE;
-    Bitmap& target = *d->bitmap;
-    // Rectangles with a negative extent run from x + width to x; opposite signs mirror.
-    const std::int64_t dw = magnitude(width), dh = magnitude(height);
-    const std::int64_t sw = magnitude(srcWidth), sh = magnitude(srcHeight);
-    const std::int64_t dx0 = width < 0 ? std::int64_t(x) + width : x;
-    const std::int64_t dy0 = height < 0 ? std::int64_t(y) + height : y;
-    const std::int64_t sx0 = srcWidth < 0 ? std::int64_t(srcX) + srcWidth : srcX;
-    const std::int64_t sy0 = srcHeight < 0 ? std::int64_t(srcY) + srcHeight : srcY;
-    const bool mirrorX = (width < 0) != (srcWidth < 0);
-    const bool mirrorY = (height < 0) != (srcHeight < 0);
-    const Span span = clip({dx0, dy0, dx0 + dw, dy0 + dh}, target);
-    if (span.empty())
-        return TRUE;
     SourceView view;
-    if (s && !sourceFor(s->bitmap, &target, view))
+    if (s && !sourceFor(s->bitmap, d->bitmap, view))
         return FALSE;
-    // Destination pixel i samples the source pixel under its centre.
-    auto sample = [](std::int64_t i, std::int64_t dn, std::int64_t sn, bool mirror) {
-        std::int64_t k = ((2 * i + 1) * sn) / (2 * dn);
-        return mirror ? sn - 1 - k : k;
-    };
-    std::vector<std::int64_t> cols(std::size_t(span.x1 - span.x0));
-    std::vector<std::int64_t> rows(std::size_t(span.y1 - span.y0));
-    for (std::size_t i = 0; i < cols.size(); ++i) {
-        std::int64_t sx = sx0 + sample(span.x0 - dx0 + std::int64_t(i), dw, sw, mirrorX);
-        cols[i] = view.bitmap && (sx < 0 || sx >= view.bitmap->width) ? -1 : sx;
-    }
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        std::int64_t sy = sy0 + sample(span.y0 - dy0 + std::int64_t(i), dh, sh, mirrorY);
-        rows[i] = view.bitmap && (sy < 0 || sy >= view.bitmap->height) ? -1 : sy;
-    }
-    blit(target, span, view.bitmap, cols, rows, rop);
+    stretch(*d->bitmap, {x, y, width, height}, view.bitmap, {srcX, srcY, srcWidth, srcHeight}, rop);
     return TRUE;
+}
+
+int StretchDIBits(HDC dc, int x, int y, int width, int height, int srcX, int srcY, int srcWidth,
+                  int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage, DWORD rop)
+{
+    if (!supportedRop(rop) || usage != DIB_RGB_COLORS || !bits || width == 0 || height == 0 ||
+        srcWidth == 0 || srcHeight == 0)
+        return 0;
+    // The caller's pixels are only read; the view never writes through its pointer.
+    auto source = bitmapFromInfo(info, const_cast<void*>(bits));
+    if (!source)
+        return 0;
+    // A bottom-up DIB counts source rows from its bottom edge.
+    std::int64_t top = srcY;
+    if (!source->topDown)
+        top = std::int64_t(source->height) - srcY - srcHeight;
+    if (top < INT32_MIN || top > INT32_MAX)
+        return 0;
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    Dc* d = r.dc(dc);
+    if (!d)
+        return 0;
+    stretch(*d->bitmap, {x, y, width, height}, source.get(), {srcX, int(top), srcWidth, srcHeight},
+            rop);
+    return srcHeight < 0 ? -srcHeight : srcHeight;
 }
 
 // ---- icons -------------------------------------------------------------------------------

@@ -74,6 +74,7 @@ constexpr int RC_STRETCHBLT = 0x0800;
 constexpr int RC_STRETCHDIB = 0x2000;
 
 // Stock objects.
+constexpr int DEFAULT_PALETTE = 15;
 constexpr int WHITE_BRUSH = 0;
 constexpr int LTGRAY_BRUSH = 1;
 constexpr int GRAY_BRUSH = 2;
@@ -84,6 +85,7 @@ constexpr int NULL_BRUSH = 5;
 // Object types (GetObjectType, GetCurrentObject).
 constexpr UINT OBJ_BRUSH = 2;
 constexpr UINT OBJ_DC = 3;
+constexpr UINT OBJ_PAL = 5;
 constexpr UINT OBJ_BITMAP = 7;
 constexpr UINT OBJ_MEMDC = 10;
 
@@ -105,6 +107,20 @@ struct tagLOGBRUSH {
     std::uintptr_t lbHatch;
 };
 using LOGBRUSH = tagLOGBRUSH;
+
+struct tagPALETTEENTRY {
+    BYTE peRed;
+    BYTE peGreen;
+    BYTE peBlue;
+    BYTE peFlags;
+};
+using PALETTEENTRY = tagPALETTEENTRY;
+struct tagLOGPALETTE {
+    WORD palVersion;
+    WORD palNumEntries;
+    PALETTEENTRY palPalEntry[1];
+};
+using LOGPALETTE = tagLOGPALETTE;
 
 // ---- bitmaps ------------------------------------------------------------------------------
 
@@ -131,16 +147,34 @@ OUTSIDE_API HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
 OUTSIDE_API UINT GetDIBColorTable(HDC dc, UINT start, UINT count, RGBQUAD* colours);
 OUTSIDE_API UINT SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colours);
 
+// ---- logical palettes ---------------------------------------------------------------------
+// Palettes are recorded, not applied: every target is a true-colour surface or a DIB section
+// with its own colour table.
+
+// A palette of palNumEntries (1 to 256) entries; null otherwise.
+OUTSIDE_API HPALETTE CreatePalette(const LOGPALETTE* palette);
+// Copies entries [start, start + count) clipped to the palette (out null: returns the entry
+// count); 0 for a bad handle.
+OUTSIDE_API UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* out);
+// Records the palette in dc; returns the previous one (the stock DEFAULT_PALETTE at first), null
+// on failure.
+OUTSIDE_API HPALETTE SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground);
+// Number of entries mapped into the system palette: always 0 here (no palette devices);
+// GDI_ERROR for a bad handle.
+constexpr UINT GDI_ERROR = 0xFFFFFFFF;
+OUTSIDE_API UINT RealizePalette(HDC dc);
+
 // ---- objects ------------------------------------------------------------------------------
 
 // Bitmaps: with out null, the size of a DIBSECTION; with size >= sizeof(DIBSECTION) fills a
 // DIBSECTION, else with size >= sizeof(BITMAP) fills a BITMAP (bmHeight positive, bmBits the
-// first stored row). Brushes: a LOGBRUSH. Returns the bytes written; 0 on failure.
+// first stored row). Brushes: a LOGBRUSH. Palettes: the entry count as a WORD. Returns the
+// bytes written; 0 on failure.
 OUTSIDE_API int GetObjectW(HGDIOBJ object, int size, void* out);
-// Deletes a bitmap or brush (icons go with DestroyIcon). FALSE for a bad handle, or for
+// Deletes a bitmap, brush or palette (icons go with DestroyIcon). FALSE for a bad handle, or for
 // a bitmap still selected into a device context. Stock objects are never deleted (TRUE).
 OUTSIDE_API BOOL DeleteObject(HGDIOBJ object);
-// OBJ_BITMAP, OBJ_BRUSH, OBJ_DC (screen), OBJ_MEMDC; 0 for a bad handle.
+// OBJ_BITMAP, OBJ_BRUSH, OBJ_PAL, OBJ_DC (screen), OBJ_MEMDC; 0 for a bad handle.
 OUTSIDE_API DWORD GetObjectType(HGDIOBJ object);
 OUTSIDE_API HGDIOBJ GetStockObject(int which);
 OUTSIDE_API HBRUSH CreateSolidBrush(COLORREF colour);
@@ -159,7 +193,9 @@ OUTSIDE_API int ReleaseDC(HWND window, HDC dc);
 // Selects a bitmap (memory contexts only; a bitmap can be selected into one context at a time)
 // or a brush. Returns the object previously selected of that kind; null on failure.
 OUTSIDE_API HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
-// The object of that type (OBJ_BITMAP, OBJ_BRUSH) selected into dc; null on failure.
+// The object of that type (OBJ_BITMAP, OBJ_BRUSH, OBJ_PAL) selected into dc; null on failure.
+// The bitmap of a screen context is the screen surface (a stock DIB section: GetObjectW gives
+// its pixels).
 OUTSIDE_API HGDIOBJ GetCurrentObject(HDC dc, UINT type);
 // Records the mode (MM_TEXT .. MM_ANISOTROPIC) and returns the previous one; 0 on failure.
 OUTSIDE_API int SetMapMode(HDC dc, int mode);
@@ -194,6 +230,12 @@ OUTSIDE_API BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, 
 // height of opposite signs in source and destination mirrors the picture. FALSE for a zero size.
 OUTSIDE_API BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX,
                             int srcY, int srcWidth, int srcHeight, DWORD rop);
+// StretchBlt from packed pixels described by info (DIB_RGB_COLORS only). As on Windows, the
+// source rectangle of a bottom-up DIB is measured from its bottom row: srcY counts rows up from
+// the bottom edge. Returns the number of source rows drawn, 0 on failure.
+OUTSIDE_API int StretchDIBits(HDC dc, int x, int y, int width, int height, int srcX, int srcY,
+                              int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* info,
+                              UINT usage, DWORD rop);
 
 // ---- icons --------------------------------------------------------------------------------
 

@@ -86,6 +86,13 @@ void WinFailAllocationsAfter(long n)
     g_allocationsLeft.store(n < 0 ? -1 : n);
 }
 
+std::size_t WinLiveGlobalBlocks()
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    return r.blocks.size();
+}
+
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes)
 {
     if (bytes == 0 || bytes > sizeLimit() || injectedFailure())

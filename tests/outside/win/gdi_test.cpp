@@ -4,6 +4,7 @@
 #include <memory>
 #include <thread>
 #include <vector>
+#include <win/fault_injection.h>
 #include <win/gdi.h>
 
 namespace {
@@ -319,6 +320,93 @@ TEST(Blit, StretchEnlargesShrinksAndMirrors)
     EXPECT_EQ(GetPixel(big.dc, 3, 3), RGB(1, 1, 1));
 }
 
+TEST(Blit, StretchDIBitsCountsBottomUpRowsFromTheBottom)
+{
+    // 1x3 bottom-up 24-bit DIB: stored rows bottom to top are red, green, blue, so the
+    // picture reads blue, green, red from the top.
+    const BYTE pixels[3][4] = {{0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}};
+    Info info = makeInfo(1, 3, 24);
+    Canvas c(1, 3, 24);
+    EXPECT_EQ(
+        StretchDIBits(c.dc, 0, 0, 1, 3, 0, 0, 1, 3, pixels, info.get(), DIB_RGB_COLORS, SRCCOPY),
+        3);
+    EXPECT_EQ(GetPixel(c.dc, 0, 0), RGB(0, 0, 255));
+    EXPECT_EQ(GetPixel(c.dc, 0, 2), RGB(255, 0, 0));
+    // srcY 0, height 1 is the bottom row (red) of a bottom-up DIB...
+    EXPECT_EQ(
+        StretchDIBits(c.dc, 0, 0, 1, 1, 0, 0, 1, 1, pixels, info.get(), DIB_RGB_COLORS, SRCCOPY),
+        1);
+    EXPECT_EQ(GetPixel(c.dc, 0, 0), RGB(255, 0, 0));
+    // ...and the top row (stored first) of a top-down one.
+    info.header.biHeight = -3;
+    StretchDIBits(c.dc, 0, 0, 1, 1, 0, 0, 1, 1, pixels, info.get(), DIB_RGB_COLORS, SRCCOPY);
+    EXPECT_EQ(GetPixel(c.dc, 0, 0), RGB(255, 0, 0));
+    StretchDIBits(c.dc, 0, 0, 1, 1, 0, 2, 1, 1, pixels, info.get(), DIB_RGB_COLORS, SRCCOPY);
+    EXPECT_EQ(GetPixel(c.dc, 0, 0), RGB(0, 0, 255));
+    EXPECT_EQ(
+        StretchDIBits(c.dc, 0, 0, 1, 1, 0, 0, 1, 1, nullptr, info.get(), DIB_RGB_COLORS, SRCCOPY),
+        0);
+    EXPECT_EQ(
+        StretchDIBits(nullptr, 0, 0, 1, 1, 0, 0, 1, 1, pixels, info.get(), DIB_RGB_COLORS, SRCCOPY),
+        0);
+}
+
+TEST(DeviceContext, PalettesAreRecorded)
+{
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ stock = GetStockObject(DEFAULT_PALETTE);
+    EXPECT_EQ(GetCurrentObject(dc, OBJ_PAL), stock);
+    struct {
+        LOGPALETTE head;
+        PALETTEENTRY more[2];
+    } lp{};
+    lp.head.palVersion = 0x300;
+    lp.head.palNumEntries = 3;
+    lp.more[1] = {1, 2, 3, 0};
+    HPALETTE palette = CreatePalette(&lp.head);
+    ASSERT_NE(palette, nullptr);
+    EXPECT_EQ(GetObjectType(palette), OBJ_PAL);
+    WORD count = 0;
+    EXPECT_EQ(GetObjectW(palette, sizeof(count), &count), int(sizeof(WORD)));
+    EXPECT_EQ(count, 3);
+    PALETTEENTRY e[4]{};
+    EXPECT_EQ(GetPaletteEntries(palette, 1, 4, e), 2u);
+    EXPECT_EQ(e[1].peBlue, 3);
+    EXPECT_EQ(SelectPalette(dc, palette, FALSE), stock);
+    EXPECT_EQ(RealizePalette(dc), 0u);
+    EXPECT_EQ(SelectPalette(dc, static_cast<HPALETTE>(stock), FALSE), palette);
+    EXPECT_TRUE(DeleteObject(palette));
+    EXPECT_EQ(SelectPalette(dc, palette, FALSE), nullptr);
+    EXPECT_EQ(RealizePalette(nullptr), GDI_ERROR);
+    lp.head.palNumEntries = 0;
+    EXPECT_EQ(CreatePalette(&lp.head), nullptr);
+    DeleteDC(dc);
+}
+
+TEST(DeviceContext, FaultInjectionAndLiveCounts)
+{
+    const std::size_t before = WinLiveGdiObjects();
+    {
+        Canvas c(2, 2, 24);
+        EXPECT_EQ(WinLiveGdiObjects(), before + 2);
+    }
+    EXPECT_EQ(WinLiveGdiObjects(), before);
+
+    WinFailGdiObjectsAfter(1);
+    HBRUSH ok = CreateSolidBrush(0);
+    Info info = makeInfo(2, 2, 24);
+    void* bits = reinterpret_cast<void*>(1);
+    HBITMAP refused = CreateDIBSection(nullptr, info.get(), DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC noDc = CreateCompatibleDC(nullptr);
+    WinFailGdiObjectsAfter(-1);
+    EXPECT_NE(ok, nullptr);
+    EXPECT_EQ(refused, nullptr);
+    EXPECT_EQ(bits, nullptr);
+    EXPECT_EQ(noDc, nullptr);
+    DeleteObject(ok);
+    EXPECT_EQ(WinLiveGdiObjects(), before);
+}
+
 TEST(DeviceContext, ScreenModesAndCaps)
 {
     HDC screen = GetDC(nullptr);
@@ -334,6 +422,14 @@ TEST(DeviceContext, ScreenModesAndCaps)
     EXPECT_EQ(GetMapMode(screen), MM_LOMETRIC);
     EXPECT_EQ(SetMapMode(screen, 99), 0);
     EXPECT_EQ(SetStretchBltMode(screen, HALFTONE), BLACKONWHITE);
+    // The screen surface is a 32-bit DIB section whose pixels drawing reaches.
+    DIBSECTION surface{};
+    ASSERT_EQ(GetObjectW(GetCurrentObject(screen, OBJ_BITMAP), sizeof(surface), &surface),
+              int(sizeof(DIBSECTION)));
+    EXPECT_EQ(surface.dsBm.bmWidth, 1920);
+    EXPECT_EQ(surface.dsBm.bmBitsPixel, 32);
+    SetPixel(screen, 1, 0, RGB(7, 8, 9));
+    EXPECT_EQ(static_cast<const BYTE*>(surface.dsBm.bmBits)[4], 9);
 
     // The screen surface takes no bitmap; a memory DC compatible with it does.
     Info info = makeInfo(2, 2, 24);
