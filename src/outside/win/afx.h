@@ -65,8 +65,16 @@ public:
     operator const wchar_t*() const { return s_.c_str(); }
     const std::wstring& str() const { return s_; }
 
-    wchar_t GetAt(int index) const { return s_.at(std::size_t(index)); }
-    void SetAt(int index, wchar_t ch) { s_.at(std::size_t(index)) = ch; }
+    // An index outside the string reads as L'\0' and is not written.
+    wchar_t GetAt(int index) const
+    {
+        return index >= 0 && std::size_t(index) < s_.size() ? s_[std::size_t(index)] : L'\0';
+    }
+    void SetAt(int index, wchar_t ch)
+    {
+        if (index >= 0 && std::size_t(index) < s_.size())
+            s_[std::size_t(index)] = ch;
+    }
     wchar_t operator[](int index) const { return GetAt(index); }
 
     CString& operator=(const wchar_t* text);
@@ -248,7 +256,7 @@ public:
 
 // A rectangle: left and top inside, right and bottom one past the last column and row (as GDI
 // uses it; some callers store inclusive maxima in it instead, which CRect does not judge).
-class CRect : public tagRECT {
+class OUTSIDE_API CRect : public tagRECT {
 public:
     CRect() : tagRECT{0, 0, 0, 0} {}
     CRect(int l, int t, int r, int b) : tagRECT{l, t, r, b} {}

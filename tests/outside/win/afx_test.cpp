@@ -81,6 +81,10 @@ TEST(CStringTest, GetBufferAndReleaseBuffer)
     s.ReleaseBuffer(4);
     EXPECT_EQ(s.GetLength(), 4);
     EXPECT_EQ(s[3], L'x');
+    EXPECT_EQ(s[4], L'\0');
+    EXPECT_EQ(s.GetAt(-1), L'\0');
+    s.SetAt(9, L'y');
+    EXPECT_EQ(s.GetLength(), 4);
 }
 
 TEST(CListTest, KeepsOrderThroughAddsAndRemovals)
