@@ -68,7 +68,7 @@ std::wstring NormalisePath(const wchar_t* path)
 {
     std::wstring out, part;
     for (const wchar_t* p = path;; ++p) {
-        if (*p == L'\\' || *p == L'/' || *p == 0) {
+        if (*p == L'\\' || *p == 0) {
             if (!part.empty()) {
                 if (!out.empty())
                     out += L'\\';
@@ -457,6 +457,8 @@ int TCarpetaRegistry::Obrir(int mode)
             for (const Value& v : key->values)
                 m_valors.push_back({v.name, v.text, v.dword, v.sz});
         }
+        if (!read)
+            return 0; // unreadable or oversized: neither read nor overwritten
         if (mode == 0) {
             if (!key)
                 return 0;

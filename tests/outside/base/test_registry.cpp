@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
@@ -136,6 +137,35 @@ TEST_F(Registry, DamagedLinesCostOnlyThemselves)
     EXPECT_EQ(k.TornaValor(L"D", v, 0), 0);
     EXPECT_EQ(k.TornaValor(L"E", v, 0), 1);
     EXPECT_EQ(v, 7);
+}
+
+TEST_F(Registry, OversizedStoreIsLeftAlone)
+{
+    {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+        ASSERT_EQ(k.Obrir(1), 1);
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    {
+        std::ofstream out(TCarpetaRegistry::GetFitxerMagatzem(), std::ios::app);
+        out << std::string(17u << 20, ';');
+    }
+    const std::uintmax_t size = std::filesystem::file_size(TCarpetaRegistry::GetFitxerMagatzem());
+    TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+    EXPECT_EQ(k.Obrir(0), 0);
+    EXPECT_EQ(k.Obrir(1), 0);
+    EXPECT_EQ(std::filesystem::file_size(TCarpetaRegistry::GetFitxerMagatzem()), size);
+}
+
+TEST_F(Registry, SlashesBelongToKeyNames)
+{
+    TCarpetaRegistry twain(HKEY_CURRENT_USER, kTwain);
+    TCarpetaRegistry source(twain, L"Scanner A/B");
+    ASSERT_EQ(source.Obrir(1), 1);
+    ASSERT_EQ(source.Tancar(), 1);
+    EXPECT_EQ(
+        TCarpetaRegistry(HKEY_CURRENT_USER, L"Software\\Corvane\\Twain\\Scanner A/B").Obrir(0), 1);
+    EXPECT_EQ(TCarpetaRegistry(twain, L"Scanner A").Obrir(0), 0);
 }
 
 TEST_F(Registry, UnwritableStoreFailsAtOpen)
