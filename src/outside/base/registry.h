@@ -4,7 +4,8 @@
 // (UTF-8): each key path is a section "[Software\Corvane\Twain]" and each value a line
 // "name=dword:123" or "name=sz:text" ('%', '=', '[', ']' and control characters in names,
 // paths and texts are written as %XX). Key paths and value names compare without regard to
-// case; key paths are split at '\\' only, and empty components are ignored ("A\\B\" is "A\B").
+// case; key paths are split at backslashes only, and empty components are ignored ("A\\B\" is
+// "A\B").
 //
 // Writes are atomic and merge: closing a folder opened for writing takes an exclusive lock on
 // registry.txt.lock, reads the store again, applies this folder's changes, writes
