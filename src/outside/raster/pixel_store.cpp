@@ -7,9 +7,10 @@
 // The disk storage never maps the whole file: a plain shared mapping would count every page
 // touched as resident, so a bitmap larger than memory would still fill it. Instead one window
 // (RkSetDiskWindowBytes, a few MiB by default) holds a slice of the file; moving to another
-// slice writes the window's dirty bytes back with pwrite and loads the next slice with pread.
-// Resident memory is the window whatever the bitmap's size; the file's pages live in the page
-// cache, which the kernel reclaims on its own.
+// slice writes the window's dirty bytes back with pwrite and loads the next slice with pread;
+// transfers of 64 KiB and more go straight to the file. Resident memory is the window whatever
+// the bitmap's size; the file's pages live in the page cache, which the kernel reclaims on its
+// own.
 #include "raster/raster_internal.h"
 
 #include <algorithm>
@@ -29,6 +30,9 @@ namespace {
 std::atomic<long> g_allocationsLeft{-1};
 constexpr std::uint64_t kDefaultWindow = 4u << 20;
 constexpr std::uint64_t kMinimumWindow = 4096;
+// Transfers at least this long go straight between the caller's buffer and the file: one
+// system call each is already cheap, and the window would only add a copy.
+constexpr std::size_t kDirectBytes = 64 << 10;
 std::atomic<std::uint64_t> g_windowBytes{kDefaultWindow};
 
 // Consumes one allocation of the fault-injection budget; false when this one must fail.
@@ -135,6 +139,13 @@ public:
     int read(std::uint64_t offset, void* dst, std::size_t n) override
     {
         std::lock_guard lock(mutex_);
+        if (n >= kDirectBytes) {
+            if (int rc = flushOverlap(offset, n); rc <= 0)
+                return rc;
+            // Never-written parts of the file are holes and read as zeros.
+            return preadAll(fd_, static_cast<std::uint8_t*>(dst), n, offset) ? RK_SUCCESS
+                                                                             : RK_ERROR_IO;
+        }
         auto* out = static_cast<std::uint8_t*>(dst);
         while (n > 0) {
             std::size_t at = 0, len = 0;
@@ -151,6 +162,16 @@ public:
     int write(std::uint64_t offset, const void* src, std::size_t n) override
     {
         std::lock_guard lock(mutex_);
+        if (n >= kDirectBytes) {
+            if (int rc = flushOverlap(offset, n); rc <= 0)
+                return rc;
+            if (overlaps(offset, n))
+                valid_ = false; // the window's copy is about to be stale
+            if (!pwriteAll(fd_, static_cast<const std::uint8_t*>(src), n, offset))
+                return RK_ERROR_IO;
+            written_ = std::max(written_, offset + n);
+            return RK_SUCCESS;
+        }
         auto* in = static_cast<const std::uint8_t*>(src);
         while (n > 0) {
             std::size_t at = 0, len = 0;
@@ -204,6 +225,17 @@ private:
         at = std::size_t(offset - base_);
         len = std::size_t(std::min<std::uint64_t>(n, span_ - at));
         return RK_SUCCESS;
+    }
+
+    bool overlaps(std::uint64_t offset, std::uint64_t n) const
+    {
+        return valid_ && offset < base_ + span_ && base_ < offset + n;
+    }
+
+    // Large transfers bypass the window; its unwritten changes in their range go first.
+    int flushOverlap(std::uint64_t offset, std::uint64_t n)
+    {
+        return overlaps(offset, n) ? flush() : RK_SUCCESS;
     }
 
     void markDirty(std::size_t at, std::size_t len)
