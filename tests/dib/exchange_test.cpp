@@ -1,0 +1,154 @@
+// TDib and the Windows-shaped image objects: packed DIBs, DDBs, icons, device contexts.
+#include <cstring>
+#include <dib/TDib.h>
+#include <dib/internal/dib_access.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <raster/kernel.h>
+#include <win/gdi.h>
+#include <win/global_memory.h>
+
+using dib::TDibAccess;
+
+namespace {
+
+// A packed DIB in movable global memory: header, `colours` palette entries, pixel rows.
+HGLOBAL MakePackedDib(int width, int height, int bits, std::uint32_t clrUsed, int colours,
+                      std::size_t pixelBytes)
+{
+    const std::size_t bytes = 40 + 4 * std::size_t(colours) + pixelBytes;
+    HGLOBAL h = GlobalAlloc(GHND, bytes);
+    auto* p = static_cast<BYTE*>(GlobalLock(h));
+    BITMAPINFOHEADER hdr{};
+    hdr.biSize = 40;
+    hdr.biWidth = width;
+    hdr.biHeight = height;
+    hdr.biPlanes = 1;
+    hdr.biBitCount = WORD(bits);
+    hdr.biCompression = BI_RGB;
+    hdr.biClrUsed = clrUsed;
+    std::memcpy(p, &hdr, sizeof hdr);
+    GlobalUnlock(h);
+    return h;
+}
+
+} // namespace
+
+TEST(TDib, ImportFromDIBSizesItsColourTable)
+{
+    // 8 bits, colours-used 0 -> 256 entries before the bits.
+    HGLOBAL h = MakePackedDib(3, 2, 8, 0, 256, 8);
+    auto* p = static_cast<BYTE*>(GlobalLock(h));
+    auto* pal = reinterpret_cast<tagRGBQUAD*>(p + 40);
+    pal[7] = {10, 20, 30, 0};
+    p[40 + 1024 + 0] = 7; // bottom-up DIB: the first stored row is the bottom row
+    GlobalUnlock(h);
+    TDib d;
+    ASSERT_EQ(d.ImportFromDIB(h, 1), 0);
+    EXPECT_EQ(d.GetMidaX(), 3);
+    EXPECT_EQ(TDibAccess::Bitmap(d).ViewPerspective, RK_TOP_LEFT);
+    EXPECT_EQ(d.GetPixel(0, 1), RGB(30, 20, 10));
+    EXPECT_EQ(d.GetPixel(0, 0), d.GetPixel(1, 0));
+    GlobalFree(h);
+}
+
+TEST(TDib, ImportFromDIBRefusals)
+{
+    TDib d;
+    d.Crear(2, 2, 24);
+    HGLOBAL h16 = MakePackedDib(2, 2, 16, 0, 0, 8);
+    EXPECT_EQ(d.ImportFromDIB(h16, 1), -2);
+    EXPECT_EQ(d.EsBuit(), 1);
+    EXPECT_EQ(GlobalLockCount(h16), 0u);
+    GlobalFree(h16);
+
+    // Colours-used claims more entries than the block holds.
+    HGLOBAL big = MakePackedDib(2, 2, 8, 100000, 0, 8);
+    EXPECT_EQ(d.ImportFromDIB(big, 1), -3);
+    GlobalFree(big);
+    // Pixel rows cut short.
+    HGLOBAL shortRows = MakePackedDib(100, 100, 24, 0, 0, 300);
+    EXPECT_EQ(d.ImportFromDIB(shortRows, 1), -3);
+    GlobalFree(shortRows);
+    EXPECT_EQ(d.ImportFromDIB(nullptr, 1), -3);
+    EXPECT_LT(d.ImportFromDIB(nullptr, 0), 0);
+}
+
+TEST(TDib, ExportAndImportRoundTrip)
+{
+    TDib a;
+    ASSERT_EQ(a.Crear(5, 4, 24), 0);
+    a.SetPixel(4, 3, RGB(200, 100, 50));
+    for (int variant : {0, 1}) {
+        void* dibHandle = a.ExportToDIB(variant);
+        ASSERT_NE(dibHandle, nullptr);
+        TDib b;
+        ASSERT_EQ(b.ImportFromDIB(dibHandle, variant), 0);
+        EXPECT_EQ(b.GetPixel(4, 3), RGB(200, 100, 50));
+        GlobalFree(dibHandle);
+    }
+    HBITMAP ddb = a.ExportToDDB(0);
+    ASSERT_NE(ddb, nullptr);
+    TDib c;
+    TDibAccess::EspaiColor(c) = DIB_CS_RGB;
+    ASSERT_EQ(c.ImportFromDDB(ddb, 0), 0);
+    EXPECT_EQ(c.GetPixel(4, 3), RGB(200, 100, 50));
+    EXPECT_EQ(TDibAccess::EspaiColor(c), DIB_CS_RGB); // kept
+    DeleteObject(ddb);
+}
+
+TEST(TDib, FromIconDrawsOverTheBackground)
+{
+    // A 4x2 colour icon: left half transparent (AND 1), right half opaque red.
+    BITMAPINFO info{};
+    info.bmiHeader = {40, 4, -2, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void* colourBits = nullptr;
+    HBITMAP colour = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &colourBits, nullptr, 0);
+    ASSERT_NE(colour, nullptr);
+    auto* c = static_cast<BYTE*>(colourBits);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 2; x < 4; ++x)
+            c[y * 12 + 3 * x + 2] = 255; // red, blue-green-red order
+
+    struct {
+        BITMAPINFOHEADER h;
+        RGBQUAD pal[2];
+    } mono{{40, 4, -2, 1, 1, BI_RGB, 0, 0, 0, 2, 0}, {{0, 0, 0, 0}, {255, 255, 255, 0}}};
+    void* maskBits = nullptr;
+    HBITMAP mask = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&mono), DIB_RGB_COLORS,
+                                    &maskBits, nullptr, 0);
+    ASSERT_NE(mask, nullptr);
+    static_cast<BYTE*>(maskBits)[0] = 0xC0; // row 0: pixels 0, 1 keep the background
+    static_cast<BYTE*>(maskBits)[4] = 0xC0;
+    ICONINFO ii{TRUE, 0, 0, mask, colour};
+    HICON icon = CreateIconIndirect(&ii);
+    ASSERT_NE(icon, nullptr);
+
+    std::unique_ptr<TDib> img(TDib::FromIcon(icon, RGB(0, 0, 255)));
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->GetMidaX(), 4);
+    EXPECT_EQ(img->GetMidaY(), 2);
+    EXPECT_EQ(img->GetBitsPerPixel(), 24);
+    EXPECT_EQ(img->GetPixel(0, 0), RGB(0, 0, 255));
+    EXPECT_EQ(img->GetPixel(3, 1), RGB(255, 0, 0));
+    EXPECT_EQ(TDib::FromIcon(nullptr, 0), nullptr);
+    DestroyIcon(icon);
+    DeleteObject(colour);
+    DeleteObject(mask);
+}
+
+TEST(TDib, DeviceContextDrawsIntoThePixels)
+{
+    TDib d;
+    ASSERT_EQ(d.Crear(4, 4, 24), 0);
+    HDC dc = d.CreateDCW();
+    ASSERT_NE(dc, nullptr);
+    EXPECT_EQ(GetMapMode(dc), MM_TEXT);
+    HBRUSH green = CreateSolidBrush(RGB(0, 255, 0));
+    const RECT r{1, 1, 3, 3};
+    FillRect(dc, &r, green);
+    DeleteObject(green);
+    EXPECT_EQ(d.DeleteDC(dc), 0);
+    EXPECT_EQ(d.GetPixel(1, 1), RGB(0, 255, 0));
+    EXPECT_EQ(d.GetPixel(0, 0), RGB(0, 0, 0));
+}
