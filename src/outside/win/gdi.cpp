@@ -334,8 +334,7 @@ Bitmap* Registry::screenSurface()
         if (!surface)
             return nullptr;
         surface->stock = true;
-        screen = surface.get();
-        add(std::move(surface));
+        screen = static_cast<Bitmap*>(static_cast<Object*>(add(std::move(surface))));
     }
     return screen;
 }
@@ -421,8 +420,10 @@ std::unique_ptr<Bitmap> bitmapFromInfo(const BITMAPINFO* info, void* bits)
     if (!info)
         return nullptr;
     const BITMAPINFOHEADER& h = info->bmiHeader;
-    if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biPlanes != 1 || h.biCompression != BI_RGB ||
-        h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN || !validDepth(h.biBitCount))
+    // Header versions run from the 40-byte header to the 124-byte version 5 header.
+    if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > 124 || h.biPlanes != 1 ||
+        h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN ||
+        !validDepth(h.biBitCount))
         return nullptr;
     const bool topDown = h.biHeight < 0;
     const int height = topDown ? -h.biHeight : h.biHeight;

@@ -125,7 +125,7 @@ using LOGPALETTE = tagLOGPALETTE;
 // ---- bitmaps ------------------------------------------------------------------------------
 
 // A DIB section of the given header. usage must be DIB_RGB_COLORS, section null and offset 0;
-// dc is not used. Accepts biSize >= 40, biPlanes 1, width > 0, height != 0 (negative:
+// dc is not used. Accepts biSize 40 to 124, biPlanes 1, width > 0, height != 0 (negative:
 // top-down), biBitCount 1, 4, 8, 16, 24 or 32 with BI_RGB, and at most 2^31 - 1 bytes of pixels.
 // At 8 bits and below the colour table follows the header: biClrUsed entries (0: 2^bits; more
 // than 2^bits: 2^bits). The pixels start zeroed. *bits (when bits is not null) receives the

@@ -179,6 +179,9 @@ TEST(Dib, RefusesBadHeaders)
     Info small = makeInfo(4, 4, 8);
     small.header.biSize = 12;
     cases.push_back({"core header", small});
+    Info huge = makeInfo(4, 4, 8);
+    huge.header.biSize = 0xFFFFFFF0; // would place the colour table far outside
+    cases.push_back({"huge header", huge});
     for (const Case& c : cases) {
         void* bits = reinterpret_cast<void*>(1);
         EXPECT_EQ(CreateDIBSection(nullptr, c.info.get(), DIB_RGB_COLORS, &bits, nullptr, 0),
