@@ -126,6 +126,15 @@ TEST(RasterDisk, SameResultsAsMemoryWhenRowsStraddleWindows)
     EXPECT_TRUE(scope.empty());
 }
 
+TEST(RasterDisk, NoTemporaryFolderIsAnIoFailure)
+{
+    DiskScope scope(4096);
+    ::setenv("TMPDIR", "/nonexistent/raster-test", 1);
+    Bmp b;
+    EXPECT_EQ(create(b, 10, 10, 24, RK_MEMORY_DISK), RK_ERROR_IO);
+    EXPECT_FALSE(b->Flags & BITMAP_FLAG_ALLOCATED);
+}
+
 TEST(RasterDisk, LongTransfersStayCoherentWithTheWindow)
 {
     DiskScope scope(4096); // 75000-byte rows go straight to the file, short ones through the window
