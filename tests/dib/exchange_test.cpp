@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <raster/kernel.h>
+#include <win/fault_injection.h>
 #include <win/gdi.h>
 #include <win/global_memory.h>
 
@@ -151,4 +152,38 @@ TEST(TDib, DeviceContextDrawsIntoThePixels)
     EXPECT_EQ(d.DeleteDC(dc), 0);
     EXPECT_EQ(d.GetPixel(1, 1), RGB(0, 255, 0));
     EXPECT_EQ(d.GetPixel(0, 0), RGB(0, 0, 0));
+}
+
+TEST(TDib, FromIconOfAMonochromeIconUsesTheLowerHalfOfTheMask)
+{
+    // 8x8 icon: mask 8x16, AND mask (top half) all 0, XOR mask (bottom half) first row white.
+    struct {
+        BITMAPINFOHEADER h;
+        RGBQUAD pal[2];
+    } mono{{40, 8, -16, 1, 1, BI_RGB, 0, 0, 0, 2, 0}, {{0, 0, 0, 0}, {255, 255, 255, 0}}};
+    void* bits = nullptr;
+    HBITMAP mask = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&mono), DIB_RGB_COLORS,
+                                    &bits, nullptr, 0);
+    ASSERT_NE(mask, nullptr);
+    static_cast<BYTE*>(bits)[8 * 4] = 0xFF; // row 8: the XOR mask's first row
+    ICONINFO ii{TRUE, 0, 0, mask, nullptr};
+    HICON icon = CreateIconIndirect(&ii);
+    ASSERT_NE(icon, nullptr);
+    const std::size_t gdiBefore = WinLiveGdiObjects();
+
+    std::unique_ptr<TDib> img(TDib::FromIcon(icon, RGB(0, 0, 0)));
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->GetBitsPerPixel(), 1);
+    EXPECT_EQ(img->GetMidaY(), 8);
+    EXPECT_EQ(img->GetPixel(3, 0), RGB(255, 255, 255));
+    EXPECT_EQ(img->GetPixel(3, 1), RGB(0, 0, 0));
+    EXPECT_EQ(WinLiveGdiObjects(), gdiBefore); // the icon's bitmap copies are gone
+
+    // No GDI object can be made: null and nothing left behind.
+    WinFailGdiObjectsAfter(0);
+    EXPECT_EQ(TDib::FromIcon(icon, 0), nullptr);
+    WinFailGdiObjectsAfter(-1);
+    EXPECT_EQ(WinLiveGdiObjects(), gdiBefore);
+    DestroyIcon(icon);
+    DeleteObject(mask);
 }

@@ -275,19 +275,6 @@ TEST(RawLines, CmykLoadAdaptation)
     EXPECT_EQ(untouched[3], 4);
 }
 
-TEST(RawLines, ChannelSwaps)
-{
-    unsigned char b8[7] = {1, 2, 3, 4, 5, 6, 7};
-    TDib::BGRtoRGB_8(b8, 2);
-    const unsigned char w8[7] = {3, 2, 1, 6, 5, 4, 7};
-    EXPECT_EQ(std::memcmp(b8, w8, 7), 0);
-    unsigned short b16[6] = {100, 200, 300, 400, 500, 600};
-    TDib::BGRtoRGB_16(b16, 2);
-    EXPECT_EQ(b16[0], 300);
-    EXPECT_EQ(b16[2], 100);
-    EXPECT_EQ(b16[3], 600);
-}
-
 TEST(RawLines, FlipWholeBytePixels)
 {
     struct Case {

@@ -180,27 +180,32 @@ TEST(TDib, ResolutionsAndSizesInPoints)
     EXPECT_DOUBLE_EQ(d.GetMidaRealX(), 720.0);
 }
 
-TEST(TDib, LockNestsAndStatusCallbackIsReturned)
-{
-    TDib d;
-    d.Crear(2, 2, 8);
-    EXPECT_EQ(d.Lock(), 0);
-    EXPECT_EQ(d.Lock(), 0);
-    EXPECT_EQ(TDibAccess::Bitmap(d).LockCount, 2);
-    d.Unlock();
-    d.Unlock();
-    EXPECT_EQ(TDibAccess::Bitmap(d).LockCount, 0);
+// The kernel's storage allocations fail on purpose from here on; turned off again on exit.
+class KernelOutOfMemory {
+public:
+    KernelOutOfMemory() { RkFailAllocationsAfter(0); }
+    ~KernelOutOfMemory() { RkFailAllocationsAfter(-1); }
+};
 
-    auto cb = [](int, void*) { return 1; };
-    DIBSTATUSCALLBACK before = TDib::SetStatusCallBack(cb);
-    EXPECT_EQ(TDib::SetStatusCallBack(before), cb);
-}
-
-TEST(TDib, PersistenceIsUnsupportedUntilCodecsExist)
+TEST(TDib, CopyFailureThrowsAndAssignmentKeepsTheTarget)
 {
-    TDib d;
-    d.Crear(2, 2, 8);
-    EXPECT_EQ(d.Guardar(stdout), -2);
-    EXPECT_EQ(d.Llegir(static_cast<FILE*>(nullptr)), -2);
-    EXPECT_EQ(d.EsBuit(), 0);
+    TDib a;
+    ASSERT_EQ(a.Crear(3, 3, 24), 0);
+    TDib target;
+    ASSERT_EQ(target.Crear(2, 2, 8), 0);
+    TDibAccess::EspaiColor(target) = DIB_CS_GREY;
+    target.SetPixel(1, 1, static_cast<unsigned long>(RGB(255, 255, 255)));
+    const COLORREF before = target.GetPixel(1, 1);
+
+    KernelOutOfMemory oom;
+    EXPECT_THROW(TDib copy(&a), CMemoryException*);
+    EXPECT_THROW(TDib copy(a), CMemoryException*);
+    EXPECT_THROW(target = a, CMemoryException*);
+    EXPECT_EQ(target.GetMidaX(), 2);
+    EXPECT_EQ(target.GetPixel(1, 1), before);
+    EXPECT_EQ(TDibAccess::EspaiColor(target), DIB_CS_GREY);
+    EXPECT_EQ(a.Duplicar(), nullptr);
+    TDib fresh;
+    EXPECT_EQ(fresh.Crear(4, 4, 24), -3001);
+    EXPECT_EQ(fresh.EsBuit(), 1);
 }
