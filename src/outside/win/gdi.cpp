@@ -18,6 +18,7 @@
 #include "win/gdi.h"
 
 #include "win/fault_injection.h"
+#include "win/gdi_internal.h"
 
 #include <algorithm>
 #include <atomic>
@@ -30,258 +31,7 @@
 #include <utility>
 #include <vector>
 
-namespace {
-
-constexpr int kScreenWidth = 1920;
-constexpr int kScreenHeight = 1080;
-constexpr int kDpi = 96;
-constexpr std::int64_t kMaxPixelBytes = 0x7FFFFFFF;
-
-enum class Kind { Bitmap, Brush, Palette, Dc, Icon };
-
-struct Object {
-    explicit Object(Kind k) : kind(k) {}
-    virtual ~Object() = default;
-    Kind kind;
-    bool stock = false;
-};
-
-struct Dc;
-
-struct Bitmap : Object {
-    Bitmap() : Object(Kind::Bitmap) {}
-    int width = 0;
-    int height = 0; // always positive
-    bool topDown = false;
-    int bpp = 0;
-    std::size_t stride = 0;
-    BYTE* bits = nullptr;
-    std::unique_ptr<BYTE[]> owned; // null when the pixels belong to the caller
-    std::vector<RGBQUAD> palette;
-    LONG xPelsPerMeter = 0;
-    LONG yPelsPerMeter = 0;
-    Dc* selectedInto = nullptr;
-
-    BYTE* row(std::int64_t y) const
-    {
-        return bits + std::size_t(topDown ? y : height - 1 - y) * stride;
-    }
-    bool contains(std::int64_t x, std::int64_t y) const
-    {
-        return x >= 0 && y >= 0 && x < width && y < height;
-    }
-
-    std::uint32_t readRaw(const BYTE* r, std::int64_t x) const
-    {
-        switch (bpp) {
-        case 1:
-            return (r[x >> 3] >> (7 - (x & 7))) & 1;
-        case 4:
-            return (x & 1) ? (r[x >> 1] & 0x0F) : (r[x >> 1] >> 4);
-        case 8:
-            return r[x];
-        case 16:
-            return r[2 * x] | (std::uint32_t(r[2 * x + 1]) << 8);
-        case 24:
-            return r[3 * x] | (std::uint32_t(r[3 * x + 1]) << 8) |
-                   (std::uint32_t(r[3 * x + 2]) << 16);
-        default:
-            return r[4 * x] | (std::uint32_t(r[4 * x + 1]) << 8) |
-                   (std::uint32_t(r[4 * x + 2]) << 16) | (std::uint32_t(r[4 * x + 3]) << 24);
-        }
-    }
-    void writeRaw(BYTE* r, std::int64_t x, std::uint32_t v) const
-    {
-        switch (bpp) {
-        case 1: {
-            BYTE bit = BYTE(0x80 >> (x & 7));
-            r[x >> 3] = BYTE(v ? (r[x >> 3] | bit) : (r[x >> 3] & ~bit));
-            break;
-        }
-        case 4:
-            r[x >> 1] = (x & 1) ? BYTE((r[x >> 1] & 0xF0) | (v & 0x0F))
-                                : BYTE((r[x >> 1] & 0x0F) | ((v & 0x0F) << 4));
-            break;
-        case 8:
-            r[x] = BYTE(v);
-            break;
-        case 16:
-            r[2 * x] = BYTE(v);
-            r[2 * x + 1] = BYTE(v >> 8);
-            break;
-        case 24:
-            r[3 * x] = BYTE(v);
-            r[3 * x + 1] = BYTE(v >> 8);
-            r[3 * x + 2] = BYTE(v >> 16);
-            break;
-        default:
-            r[4 * x] = BYTE(v);
-            r[4 * x + 1] = BYTE(v >> 8);
-            r[4 * x + 2] = BYTE(v >> 16);
-            r[4 * x + 3] = BYTE(v >> 24);
-            break;
-        }
-    }
-    COLORREF decode(std::uint32_t v) const
-    {
-        if (bpp <= 8) {
-            if (v >= palette.size())
-                return 0;
-            const RGBQUAD& q = palette[v];
-            return RGB(q.rgbRed, q.rgbGreen, q.rgbBlue);
-        }
-        if (bpp == 16) {
-            auto expand = [](std::uint32_t c5) { return BYTE((c5 << 3) | (c5 >> 2)); };
-            return RGB(expand((v >> 10) & 31), expand((v >> 5) & 31), expand(v & 31));
-        }
-        return RGB(BYTE(v >> 16), BYTE(v >> 8), BYTE(v));
-    }
-    // The raw value that stands for colour: nearest palette entry (lowest index on ties), the
-    // 5-5-5 truncation, or the colour's bytes with a zero fourth byte.
-    std::uint32_t encode(COLORREF c) const
-    {
-        const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
-        if (bpp <= 8) {
-            std::uint32_t best = 0;
-            long bestDistance = -1;
-            for (std::size_t i = 0; i < palette.size(); ++i) {
-                const RGBQUAD& q = palette[i];
-                long dr = r - q.rgbRed, dg = g - q.rgbGreen, db = b - q.rgbBlue;
-                long d = dr * dr + dg * dg + db * db;
-                if (bestDistance < 0 || d < bestDistance) {
-                    best = std::uint32_t(i);
-                    bestDistance = d;
-                    if (d == 0)
-                        break;
-                }
-            }
-            return best;
-        }
-        if (bpp == 16)
-            return (std::uint32_t(r >> 3) << 10) | (std::uint32_t(g >> 3) << 5) | (b >> 3);
-        return std::uint32_t(b) | (std::uint32_t(g) << 8) | (std::uint32_t(r) << 16);
-    }
-    bool sameFormat(const Bitmap& o) const
-    {
-        if (bpp != o.bpp)
-            return false;
-        if (bpp > 8)
-            return true;
-        return palette.size() == o.palette.size() &&
-               std::equal(palette.begin(), palette.end(), o.palette.begin(),
-                          [](const RGBQUAD& a, const RGBQUAD& b) {
-                              return a.rgbRed == b.rgbRed && a.rgbGreen == b.rgbGreen &&
-                                     a.rgbBlue == b.rgbBlue;
-                          });
-    }
-};
-
-// Colour-to-raw conversion with a cache, for palette targets where the search is costly.
-class Encoder {
-public:
-    explicit Encoder(const Bitmap& b) : b_(b) {}
-    std::uint32_t operator()(COLORREF c)
-    {
-        if (b_.bpp > 8)
-            return b_.encode(c);
-        auto it = cache_.find(c);
-        if (it != cache_.end())
-            return it->second;
-        std::uint32_t v = b_.encode(c);
-        if (cache_.size() < 65536)
-            cache_.emplace(c, v);
-        return v;
-    }
-
-private:
-    const Bitmap& b_;
-    std::unordered_map<COLORREF, std::uint32_t> cache_;
-};
-
-struct Brush : Object {
-    Brush() : Object(Kind::Brush) {}
-    COLORREF colour = 0;
-    bool hollow = false;
-};
-
-struct Palette : Object {
-    Palette() : Object(Kind::Palette) {}
-    std::vector<PALETTEENTRY> entries;
-};
-
-struct Dc : Object {
-    enum class Target { Memory, Screen };
-    Dc() : Object(Kind::Dc) {}
-    Target target = Target::Memory;
-    Bitmap* bitmap = nullptr; // the drawing surface (the screen surface for Target::Screen)
-    HGDIOBJ brush = nullptr;
-    HGDIOBJ palette = nullptr;
-    int mapMode = MM_TEXT;
-    int stretchMode = BLACKONWHITE;
-};
-
-struct Icon : Object {
-    Icon() : Object(Kind::Icon) {}
-    std::unique_ptr<Bitmap> mask;
-    std::unique_ptr<Bitmap> colour; // null for a monochrome icon
-    BOOL fIcon = TRUE;
-    DWORD xHotspot = 0;
-    DWORD yHotspot = 0;
-    int width() const { return mask->width; }
-    int height() const { return colour ? colour->height : mask->height / 2; }
-};
-
-// ---- registry ---------------------------------------------------------------------------
-
-struct Registry {
-    std::mutex mutex;
-    std::unordered_map<const void*, std::unique_ptr<Object>> objects;
-    HGDIOBJ stockBrushes[6] = {};
-    HGDIOBJ stockPalette = nullptr;
-    std::size_t stockCount = 0;
-    Bitmap* stockBitmap = nullptr; // 1x1 monochrome, selected into new memory contexts
-    Bitmap* screen = nullptr;
-
-    Registry();
-
-    template <class T> T* find(const void* handle, Kind kind)
-    {
-        if (!handle)
-            return nullptr;
-        auto it = objects.find(handle);
-        if (it == objects.end() || it->second->kind != kind)
-            return nullptr;
-        return static_cast<T*>(it->second.get());
-    }
-    Bitmap* bitmap(const void* h) { return find<Bitmap>(h, Kind::Bitmap); }
-    Dc* dc(const void* h) { return find<Dc>(h, Kind::Dc); }
-    Brush* brush(const void* h) { return find<Brush>(h, Kind::Brush); }
-    Icon* icon(const void* h) { return find<Icon>(h, Kind::Icon); }
-    Palette* palette(const void* h) { return find<Palette>(h, Kind::Palette); }
-
-    // Registers the object; null (and the object freed) when the registry cannot grow or a
-    // test asked for failures.
-    void* add(std::unique_ptr<Object> object)
-    {
-        if (!object || (!object->stock && injectedFailure()))
-            return nullptr;
-        void* handle = object.get();
-        const bool stock = object->stock;
-        try {
-            objects.emplace(handle, std::move(object));
-        } catch (const std::bad_alloc&) {
-            return nullptr;
-        }
-        if (stock)
-            ++stockCount;
-        return handle;
-    }
-    static bool injectedFailure();
-    Bitmap* screenSurface();
-};
-
-std::unique_ptr<Bitmap> newBitmap(int width, int height, int bpp, bool topDown,
-                                  const RGBQUAD* colours, std::size_t colourCount, void* bits);
+namespace wingdi {
 
 std::atomic<long> g_objectsLeft{-1};
 
@@ -452,11 +202,6 @@ HBITMAP registerBitmap(Registry& r, std::unique_ptr<Bitmap> b)
 
 // ---- drawing helpers ---------------------------------------------------------------------
 
-struct Span {
-    std::int64_t x0, y0, x1, y1; // [x0, x1) x [y0, y1)
-    bool empty() const { return x0 >= x1 || y0 >= y1; }
-};
-
 Span clip(Span s, const Bitmap& b)
 {
     s.x0 = std::max<std::int64_t>(s.x0, 0);
@@ -506,13 +251,6 @@ COLORREF applyRop(DWORD rop, COLORREF dest, COLORREF src)
         return src;
     }
 }
-
-// The source pixels a blit reads: the bitmap itself, or a copy when it is also the target (so
-// that overlapping rectangles read the picture as it was before the call).
-struct SourceView {
-    const Bitmap* bitmap = nullptr;
-    std::unique_ptr<Bitmap> copy;
-};
 
 bool sourceFor(const Bitmap* src, const Bitmap* dest, SourceView& view)
 {
@@ -582,10 +320,6 @@ std::int64_t magnitude(std::int64_t v)
     return v < 0 ? -v : v;
 }
 
-struct Extent {
-    int x, y, width, height; // a negative width or height runs from x + width (y + height)
-};
-
 // Nearest-neighbour stretch of a source rectangle (source may be null for BLACKNESS and
 // WHITENESS) onto a destination rectangle, clipped to both bitmaps. Opposite signs of the
 // destination and source extents mirror the picture.
@@ -620,7 +354,41 @@ void stretch(Bitmap& target, Extent d, const Bitmap* source, Extent s, DWORD rop
     blit(target, span, source, cols, rows, rop);
 }
 
-} // namespace
+bool sourceOf(Dc& src, const Bitmap* dest, SourceView& view)
+{
+    if (src.target == Dc::Target::Host) {
+        view.copy = hostRead(src);
+        view.bitmap = view.copy.get();
+        return view.bitmap != nullptr;
+    }
+    return sourceFor(src.bitmap, dest, view);
+}
+
+void drawIcon(Bitmap& target, int x, int y, const Icon& icon)
+{
+    const int w = icon.width(), h = icon.height();
+    const Span span = clip({x, y, std::int64_t(x) + w, std::int64_t(y) + h}, target);
+    Encoder encode(target);
+    const Bitmap& mask = *icon.mask;
+    for (std::int64_t ty = span.y0; ty < span.y1; ++ty) {
+        const std::int64_t iy = ty - y;
+        BYTE* out = target.row(ty);
+        const BYTE* andRow = mask.row(iy);
+        const Bitmap& xorBitmap = icon.colour ? *icon.colour : mask;
+        const BYTE* xorRow = icon.colour ? icon.colour->row(iy) : mask.row(iy + h);
+        for (std::int64_t tx = span.x0; tx < span.x1; ++tx) {
+            const std::int64_t ix = tx - x;
+            const COLORREF andColour = mask.decode(mask.readRaw(andRow, ix));
+            const COLORREF xorColour = xorBitmap.decode(xorBitmap.readRaw(xorRow, ix));
+            const COLORREF old = target.decode(target.readRaw(out, tx));
+            target.writeRaw(out, tx, encode((old & andColour) ^ xorColour));
+        }
+    }
+}
+
+} // namespace wingdi
+
+using namespace wingdi;
 
 // ---- bitmaps -----------------------------------------------------------------------------
 
@@ -679,7 +447,7 @@ UINT GetDIBColorTable(HDC dc, UINT start, UINT count, RGBQUAD* colours)
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     Dc* d = r.dc(dc);
-    if (!d || !colours || d->bitmap->bpp > 8 || start >= d->bitmap->palette.size())
+    if (!d || !colours || !d->bitmap || d->bitmap->bpp > 8 || start >= d->bitmap->palette.size())
         return 0;
     const UINT n = std::min<UINT>(count, UINT(d->bitmap->palette.size()) - start);
     std::copy_n(d->bitmap->palette.begin() + start, n, colours);
@@ -691,7 +459,7 @@ UINT SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colours)
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     Dc* d = r.dc(dc);
-    if (!d || !colours || d->bitmap->stock || d->bitmap->bpp > 8 ||
+    if (!d || !colours || !d->bitmap || d->bitmap->stock || d->bitmap->bpp > 8 ||
         start >= d->bitmap->palette.size())
         return 0;
     const UINT n = std::min<UINT>(count, UINT(d->bitmap->palette.size()) - start);
@@ -793,8 +561,8 @@ DWORD GetObjectType(HGDIOBJ object)
     case Kind::Palette:
         return OBJ_PAL;
     case Kind::Dc:
-        return static_cast<Dc*>(it->second.get())->target == Dc::Target::Screen ? OBJ_DC
-                                                                                : OBJ_MEMDC;
+        return static_cast<Dc*>(it->second.get())->target == Dc::Target::Memory ? OBJ_MEMDC
+                                                                                : OBJ_DC;
     default:
         return 0;
     }
@@ -1041,38 +809,45 @@ int GetDeviceCaps(HDC dc, int index)
     Dc* d = r.dc(dc);
     if (!d)
         return 0;
-    const Bitmap& b = *d->bitmap;
-    auto millimetres = [](int pixels) { return int((std::int64_t(pixels) * 254 + 480) / 960); };
+    const bool host = d->target == Dc::Target::Host;
+    const int width = host ? d->hostWidth : d->bitmap->width;
+    const int height = host ? d->hostHeight : d->bitmap->height;
+    const int bpp = host ? 32 : d->bitmap->bpp;
+    const int colours = host || bpp > 8 ? 0 : int(d->bitmap->palette.size());
+    const int dpi = host ? d->hostDpi : kDpi;
+    auto millimetres = [dpi](int pixels) {
+        return int((std::int64_t(pixels) * 254 + 5 * dpi) / (10 * std::int64_t(dpi)));
+    };
     switch (index) {
     case TECHNOLOGY:
         return DT_RASDISPLAY;
     case HORZSIZE:
-        return millimetres(b.width);
+        return millimetres(width);
     case VERTSIZE:
-        return millimetres(b.height);
+        return millimetres(height);
     case HORZRES:
     case DESKTOPHORZRES:
     case PHYSICALWIDTH:
-        return b.width;
+        return width;
     case VERTRES:
     case DESKTOPVERTRES:
     case PHYSICALHEIGHT:
-        return b.height;
+        return height;
     case BITSPIXEL:
-        return b.bpp;
+        return bpp;
     case PLANES:
         return 1;
     case NUMCOLORS:
-        return b.bpp <= 8 ? int(b.palette.size()) : -1;
+        return bpp <= 8 ? colours : -1;
     case SIZEPALETTE:
-        return b.bpp <= 8 ? int(b.palette.size()) : 0;
+        return colours;
     case COLORRES:
-        return b.bpp <= 8 ? 18 : 24;
+        return bpp <= 8 ? 18 : 24;
     case RASTERCAPS:
         return RC_BITBLT | RC_BITMAP64 | RC_DI_BITMAP | RC_DIBTODEV | RC_STRETCHBLT | RC_STRETCHDIB;
     case LOGPIXELSX:
     case LOGPIXELSY:
-        return kDpi;
+        return dpi;
     default:
         return 0;
     }
@@ -1092,6 +867,10 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush)
         return 0;
     if (b->hollow)
         return 1;
+    if (d->target == Dc::Target::Host) {
+        hostFill(*d, *rect, b->colour);
+        return 1;
+    }
     Bitmap& target = *d->bitmap;
     const Span s = clip({rect->left, rect->top, rect->right, rect->bottom}, target);
     if (s.empty())
@@ -1114,6 +893,12 @@ COLORREF SetPixel(HDC dc, int x, int y, COLORREF colour)
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     Dc* d = r.dc(dc);
+    if (d && d->target == Dc::Target::Host) {
+        if (x < 0 || y < 0 || x >= d->hostWidth || y >= d->hostHeight)
+            return CLR_INVALID;
+        hostFill(*d, RECT{x, y, x + 1, y + 1}, colour & 0xFFFFFF);
+        return colour & 0xFFFFFF;
+    }
     if (!d || !d->bitmap->contains(x, y))
         return CLR_INVALID;
     Bitmap& b = *d->bitmap;
@@ -1127,6 +912,8 @@ COLORREF GetPixel(HDC dc, int x, int y)
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     Dc* d = r.dc(dc);
+    if (d && d->target == Dc::Target::Host)
+        return hostPixel(*d, x, y);
     if (!d || !d->bitmap->contains(x, y))
         return CLR_INVALID;
     const Bitmap& b = *d->bitmap;
@@ -1145,11 +932,18 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, in
         return FALSE;
     if (width <= 0 || height <= 0)
         return TRUE;
+    SourceView view;
+    if (s && !sourceOf(*s, d->bitmap, view))
+        return FALSE;
+    if (d->target == Dc::Target::Host)
+        return hostStretch(*d, {x, y, width, height}, view.bitmap, {srcX, srcY, width, height}, rop)
+                   ? TRUE
+                   : FALSE;
     Bitmap& target = *d->bitmap;
     Span span{x, y, std::int64_t(x) + width, std::int64_t(y) + height};
     if (s) {
         // Keep only what both bitmaps hold.
-        const Bitmap& sb = *s->bitmap;
+        const Bitmap& sb = *view.bitmap;
         const std::int64_t dx = std::int64_t(srcX) - x, dy = std::int64_t(srcY) - y;
         span.x0 = std::max(span.x0, -dx);
         span.y0 = std::max(span.y0, -dy);
@@ -1159,9 +953,6 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, in
     span = clip(span, target);
     if (span.empty())
         return TRUE;
-    SourceView view;
-    if (s && !sourceFor(s->bitmap, &target, view))
-        return FALSE;
     std::vector<std::int64_t> cols(std::size_t(span.x1 - span.x0));
     std::vector<std::int64_t> rows(std::size_t(span.y1 - span.y0));
     for (std::size_t i = 0; i < cols.size(); ++i)
@@ -1186,8 +977,13 @@ BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX
     if (width == 0 || height == 0 || (s && (srcWidth == 0 || srcHeight == 0)))
         return FALSE;
     SourceView view;
-    if (s && !sourceFor(s->bitmap, d->bitmap, view))
+    if (s && !sourceOf(*s, d->bitmap, view))
         return FALSE;
+    if (d->target == Dc::Target::Host)
+        return hostStretch(*d, {x, y, width, height}, view.bitmap,
+                           {srcX, srcY, srcWidth, srcHeight}, rop)
+                   ? TRUE
+                   : FALSE;
     stretch(*d->bitmap, {x, y, width, height}, view.bitmap, {srcX, srcY, srcWidth, srcHeight}, rop);
     return TRUE;
 }
@@ -1213,8 +1009,14 @@ int StretchDIBits(HDC dc, int x, int y, int width, int height, int srcX, int src
     Dc* d = r.dc(dc);
     if (!d)
         return 0;
-    stretch(*d->bitmap, {x, y, width, height}, source.get(), {srcX, int(top), srcWidth, srcHeight},
-            rop);
+    if (d->target == Dc::Target::Host) {
+        if (!hostStretch(*d, {x, y, width, height}, source.get(),
+                         {srcX, int(top), srcWidth, srcHeight}, rop))
+            return 0;
+    } else {
+        stretch(*d->bitmap, {x, y, width, height}, source.get(),
+                {srcX, int(top), srcWidth, srcHeight}, rop);
+    }
     return srcHeight < 0 ? -srcHeight : srcHeight;
 }
 
@@ -1296,24 +1098,9 @@ BOOL DrawIcon(HDC dc, int x, int y, HICON handle)
     Icon* icon = r.icon(handle);
     if (!d || !icon)
         return FALSE;
-    Bitmap& target = *d->bitmap;
-    const int w = icon->width(), h = icon->height();
-    const Span span = clip({x, y, std::int64_t(x) + w, std::int64_t(y) + h}, target);
-    Encoder encode(target);
-    const Bitmap& mask = *icon->mask;
-    for (std::int64_t ty = span.y0; ty < span.y1; ++ty) {
-        const std::int64_t iy = ty - y;
-        BYTE* out = target.row(ty);
-        const BYTE* andRow = mask.row(iy);
-        const Bitmap& xorBitmap = icon->colour ? *icon->colour : mask;
-        const BYTE* xorRow = icon->colour ? icon->colour->row(iy) : mask.row(iy + h);
-        for (std::int64_t tx = span.x0; tx < span.x1; ++tx) {
-            const std::int64_t ix = tx - x;
-            const COLORREF andColour = mask.decode(mask.readRaw(andRow, ix));
-            const COLORREF xorColour = xorBitmap.decode(xorBitmap.readRaw(xorRow, ix));
-            const COLORREF old = target.decode(target.readRaw(out, tx));
-            target.writeRaw(out, tx, encode((old & andColour) ^ xorColour));
-        }
-    }
+    if (d->target == Dc::Target::Host)
+        hostDrawIcon(*d, x, y, *icon);
+    else
+        drawIcon(*d->bitmap, x, y, *icon);
     return TRUE;
 }
