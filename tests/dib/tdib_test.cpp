@@ -76,14 +76,6 @@ TEST(TDib, CrearAt32BitsMakesAnOpaqueAlphaChannel)
     EXPECT_EQ(TDibAccess::Bitmap(d).ViewPerspective, RK_TOP_LEFT);
 }
 
-TEST(TDib, CrearRefusalIsAKernelStatus)
-{
-    TDib d;
-    EXPECT_EQ(d.Crear(0, 10, 24), -3003);
-    EXPECT_EQ(d.Crear(10, 10, 7), -3005);
-    EXPECT_EQ(d.EsBuit(), 1);
-}
-
 TEST(TDib, CrearDiscDefaultPalettes)
 {
     TDib d;

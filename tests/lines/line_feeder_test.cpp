@@ -105,19 +105,6 @@ TEST(LineFeeder, BytesPerLineFollowTheDepth)
     }
 }
 
-TEST(LineFeeder, DeliveredBytesMatchTheRowFromTheColumn)
-{
-    TDib d;
-    ASSERT_EQ(d.Crear(5, 1, 24), 0);
-    const unsigned char row[15] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-    d.SetLinia(0, row, 15);
-    FakeConsumer c;
-    c.lineBytes = 6;
-    ASSERT_EQ(d.ProcesarLiniesDIB(&c, 0, 1, 2, 2, nullptr), 0);
-    const std::vector<unsigned char> want{7, 8, 9, 10, 11, 12}; // stored order, no swap
-    EXPECT_EQ(c.lines.at(0), want);
-}
-
 TEST(LineFeeder, BottomUpImageDeliversItsVisualTopFirst)
 {
     TDib d;
