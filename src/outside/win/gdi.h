@@ -4,12 +4,12 @@
 // as created, at 1, 4, 8, 16 (5-5-5), 24 or 32 bits per pixel (BI_RGB), with a colour table at 8
 // bits and below. Coordinates are always top-down (row 0 is the top of the picture).
 //
-// A device context (HDC) has a target: the bitmap selected into a memory context, or the screen
-// surface (a 1920x1080, 32-bit bitmap standing for the display). Drawing is done in device units
-// whatever the mapping mode. Colours written to a palette bitmap become the nearest palette
-// entry (least squared RGB distance, lowest index on ties). Writes to a 32-bit bitmap store
-// blue, green, red and a zero fourth byte, as GDI does; SRCCOPY between two 32-bit bitmaps
-// copies all four bytes.
+// A device context (HDC) has a target: the bitmap selected into a memory context, the screen
+// surface (a 1920x1080, 32-bit bitmap standing for the display), or a host's cairo context
+// (cairo_dc.h). Drawing is done in device units whatever the mapping mode. Colours written to a
+// palette bitmap become the nearest palette entry (least squared RGB distance, lowest index on
+// ties). Writes to a 32-bit bitmap store blue, green, red and a zero fourth byte, as GDI does;
+// SRCCOPY between two 32-bit bitmaps copies all four bytes.
 //
 // Every handle is validated against the live objects: a null, deleted or foreign handle makes
 // the call fail with its documented failure result. All calls are thread-safe (one lock).
