@@ -15,17 +15,6 @@ using namespace rk;
 
 namespace {
 
-using Buffer = std::vector<std::uint8_t>;
-
-bool allocate(Buffer& b, std::uint64_t n)
-{
-    try {
-        b.assign(std::size_t(n), 0);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
 
 // Reads rows [0, upTo), lets change() edit each one, writes it back. Returns the rows done, or
 // -1 on a storage failure (reported as RK_ERROR_IO).

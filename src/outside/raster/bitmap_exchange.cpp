@@ -26,7 +26,6 @@ using namespace rk;
 
 namespace {
 
-using Buffer = std::vector<std::uint8_t>;
 
 int exchangeDepth(int bits)
 {

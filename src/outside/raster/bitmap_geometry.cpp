@@ -17,17 +17,6 @@ using namespace rk;
 
 namespace {
 
-using Buffer = std::vector<std::uint8_t>;
-
-bool allocate(Buffer& b, std::uint64_t n)
-{
-    try {
-        b.assign(std::size_t(n), 0);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
 
 // Mirrors the first width pixels of row; scratch holds at least a stored line.
 void mirrorRow(std::uint8_t* row, std::uint8_t* scratch, int width, int bits)

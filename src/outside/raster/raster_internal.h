@@ -6,10 +6,28 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <raster/kernel.h>
 #include <vector>
 
 namespace rk {
+
+// A work buffer of whole rows; allocate() sizes it (zero-filled) and answers false when memory
+// runs out, so callers can return RK_ERROR_NO_MEMORY instead of throwing.
+using Buffer = std::vector<std::uint8_t>;
+
+inline bool allocate(Buffer& b, std::uint64_t n)
+{
+    if (n > SIZE_MAX)
+        return false;
+    try {
+        b.assign(std::size_t(n), 0);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 
 // ---- geometry -----------------------------------------------------------------------------------
 
