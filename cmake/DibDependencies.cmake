@@ -2,3 +2,4 @@
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
+pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
