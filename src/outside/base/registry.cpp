@@ -20,6 +20,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace {
 
@@ -101,7 +102,9 @@ std::string Escape(const std::wstring& w)
     std::string out;
     out.reserve(s.size());
     for (unsigned char c : s) {
-        if (c < 0x20 || c == 0x7F || c == '%' || c == '=' || c == '[' || c == ']') {
+        // ';' and '#' would start a comment line when they lead a value name.
+        if (c < 0x20 || c == 0x7F || c == '%' || c == '=' || c == '[' || c == ']' || c == ';' ||
+            c == '#') {
             char buf[4];
             std::snprintf(buf, sizeof buf, "%%%02X", c);
             out += buf;
@@ -147,41 +150,58 @@ struct Value {
     std::wstring sz;
 };
 
+// The form under which names compare (SameName).
+std::wstring Folded(const std::wstring& name)
+{
+    std::wstring f(name);
+    for (wchar_t& c : f)
+        c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    return f;
+}
+
+// Values in file order with an index by folded name, so that a store of many values parses in
+// linear time.
+struct Values {
+    std::vector<Value> list;
+    std::unordered_map<std::wstring, std::size_t> index;
+
+    const Value* Find(const std::wstring& name) const
+    {
+        auto it = index.find(Folded(name));
+        return it == index.end() ? nullptr : &list[it->second];
+    }
+    void Set(const Value& v)
+    {
+        auto [it, fresh] = index.try_emplace(Folded(v.name), list.size());
+        if (fresh)
+            list.push_back(v);
+        else
+            list[it->second] = v;
+    }
+};
+
 struct Key {
     std::wstring path;
-    std::vector<Value> values;
+    Values values;
 };
 
 struct Store {
     std::vector<Key> keys;
+    std::unordered_map<std::wstring, std::size_t> index; // folded path -> keys[]
 
-    Key* Find(const std::wstring& path)
+    const Key* Find(const std::wstring& path) const
     {
-        for (Key& k : keys) {
-            if (SameName(k.path, path))
-                return &k;
-        }
-        return nullptr;
+        auto it = index.find(Folded(path));
+        return it == index.end() ? nullptr : &keys[it->second];
     }
     Key& Obtain(const std::wstring& path)
     {
-        if (Key* k = Find(path))
-            return *k;
-        keys.push_back({path, {}});
-        return keys.back();
+        auto [it, fresh] = index.try_emplace(Folded(path), keys.size());
+        if (fresh)
+            keys.push_back({path, {}});
+        return keys[it->second];
     }
 };
-
-void SetValue(std::vector<Value>& values, const Value& v)
-{
-    for (Value& old : values) {
-        if (SameName(old.name, v.name)) {
-            old = v;
-            return;
-        }
-    }
-    values.push_back(v);
-}
 
 bool ParseValue(const std::string& line, Value& v)
 {
@@ -236,7 +256,7 @@ Store Parse(const std::string& text)
         }
         Value v;
         if (current && ParseValue(line, v))
-            SetValue(current->values, v);
+            current->values.Set(v);
     }
     return store;
 }
@@ -247,7 +267,7 @@ std::string Serialise(const Store& store)
                       "edit only while no program using it runs.\n";
     for (const Key& k : store.keys) {
         out += "\n[" + Escape(k.path) + "]\n";
-        for (const Value& v : k.values) {
+        for (const Value& v : k.values.list) {
             out += Escape(v.name);
             out += v.text ? "=sz:" + Escape(v.sz) : "=dword:" + std::to_string(v.dword);
             out += '\n';
@@ -260,9 +280,15 @@ std::string Serialise(const Store& store)
 bool ReadStore(const std::string& file, Store& store)
 {
     store = {};
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO or device planted at the store's path must not hang the caller.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno == ENOENT;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     std::string text;
     bool ok = true;
     char buf[65536];
@@ -352,7 +378,7 @@ bool Commit(const std::wstring& path, const std::vector<Value>& changes)
         return false;
     Key& key = store.Obtain(path);
     for (const Value& v : changes)
-        SetValue(key.values, v);
+        key.values.Set(v);
     const std::string text = Serialise(store);
 
     // One fixed temporary name is enough: only the lock holder writes it, and a file left by
@@ -454,7 +480,7 @@ int TCarpetaRegistry::Obrir(int mode)
         m_valors.clear();
         m_canvis.clear();
         if (key) {
-            for (const Value& v : key->values)
+            for (const Value& v : key->values.list)
                 m_valors.push_back({v.name, v.text, v.dword, v.sz});
         }
         if (!read)

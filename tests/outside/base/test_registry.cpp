@@ -9,6 +9,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -137,6 +138,64 @@ TEST_F(Registry, DamagedLinesCostOnlyThemselves)
     EXPECT_EQ(k.TornaValor(L"D", v, 0), 0);
     EXPECT_EQ(k.TornaValor(L"E", v, 0), 1);
     EXPECT_EQ(v, 7);
+}
+
+TEST_F(Registry, NamesThatLookLikeSyntaxRoundTrip)
+{
+    const wchar_t* const names[] = {L";comment", L"#hash", L"[x]", L"a=b", L"100%", L" lead"};
+    {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, L"Software\\;Key\\#Sub");
+        ASSERT_EQ(k.Obrir(1), 1);
+        std::uint32_t n = 1;
+        for (const wchar_t* name : names)
+            EXPECT_EQ(k.EntraValor(name, n++), 1) << name;
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    TCarpetaRegistry k(HKEY_CURRENT_USER, L"Software\\;Key\\#Sub");
+    ASSERT_EQ(k.Obrir(0), 1);
+    int expected = 1;
+    for (const wchar_t* name : names) {
+        int v = 0;
+        EXPECT_EQ(k.TornaValor(name, v, 0), 1) << name;
+        EXPECT_EQ(v, expected++) << name;
+    }
+}
+
+// A store of a few hundred thousand keys and values is read in linear time (a quadratic
+// reader does not finish within the test's time limit).
+TEST_F(Registry, LargeStoreIsReadInLinearTime)
+{
+    {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+        ASSERT_EQ(k.Obrir(1), 1);
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    {
+        std::ofstream out(TCarpetaRegistry::GetFitxerMagatzem(), std::ios::app);
+        for (int i = 0; i < 100000; ++i)
+            out << "[K" << i << "]\n";
+        out << "[Software\\Corvane\\Twain]\n";
+        for (int i = 0; i < 100000; ++i)
+            out << "V" << i << "=dword:" << i << "\n";
+    }
+    TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+    ASSERT_EQ(k.Obrir(0), 1);
+    int v = 0;
+    EXPECT_EQ(k.TornaValor(L"v99999", v, 0), 1);
+    EXPECT_EQ(v, 99999);
+    EXPECT_EQ(TCarpetaRegistry(HKEY_CURRENT_USER, L"k77").Obrir(0), 1);
+}
+
+// Something other than a file at the store's path (here a FIFO nobody writes to) is an
+// unreadable store: refused at once, never waited on.
+TEST_F(Registry, StoreThatIsNoFileIsRefused)
+{
+    const std::string file = TCarpetaRegistry::GetFitxerMagatzem();
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+    EXPECT_EQ(k.Obrir(0), 0);
+    EXPECT_EQ(k.Obrir(1), 0);
 }
 
 TEST_F(Registry, OversizedStoreIsLeftAlone)
