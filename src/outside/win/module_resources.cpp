@@ -78,6 +78,9 @@ struct Resource {
 struct Module {
     std::wstring name;
     std::map<std::pair<ResourceKey, ResourceKey>, std::unique_ptr<Resource>> resources;
+    // Replaced resources: another thread may still be reading bytes it locked before the
+    // replacement, so they live as long as the module.
+    std::vector<std::unique_ptr<Resource>> retired;
 
     Resource* find(const ResourceKey& type, const ResourceKey& name) const
     {
@@ -206,7 +209,20 @@ BOOL WinAddResource(HINSTANCE module, LPCWSTR type, LPCWSTR name, const void* da
     Module* m = s.module(module);
     if (!m)
         return FALSE;
-    m->resources[{*typeKey, *nameKey}] = std::move(res);
+    try {
+        std::unique_ptr<Resource>& slot = m->resources[{*typeKey, *nameKey}];
+        if (slot) {
+            // The same bytes again change nothing (and cost nothing: a language loader may add
+            // its table on every call).
+            if (slot->size == res->size &&
+                std::equal(slot->bytes.get(), slot->bytes.get() + slot->size, res->bytes.get()))
+                return TRUE;
+            m->retired.push_back(std::move(slot));
+        }
+        slot = std::move(res);
+    } catch (const std::bad_alloc&) {
+        return FALSE;
+    }
     return TRUE;
 }
 

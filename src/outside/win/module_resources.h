@@ -58,7 +58,9 @@ OUTSIDE_API BOOL FreeResource(HGLOBAL loaded);
 OUTSIDE_API HINSTANCE WinCreateModule(LPCWSTR name);
 // Adds (or replaces) the resource of that type and name with a copy of size bytes at data
 // (data may be null only when size is 0). FALSE for a bad module or arguments, or no memory.
-// Replacing a resource invalidates handles and addresses obtained for the old one.
+// Replacing a resource invalidates handles obtained for the old one; addresses already
+// obtained from LockResource keep the old bytes readable until the module is destroyed. Adding
+// the same bytes again changes nothing.
 OUTSIDE_API BOOL WinAddResource(HINSTANCE module, LPCWSTR type, LPCWSTR name, const void* data,
                                 SIZE_T size);
 // Appends the module to the end of the chain (atFront: inserts it first, so it becomes the

@@ -136,8 +136,21 @@ TEST_F(ModuleChain, ZeroSizedAndReplacedResources)
     EXPECT_EQ(SizeofResource(app_, empty), 0u);
     EXPECT_NE(LockResource(LoadResource(app_, empty)), nullptr);
 
+    // Bytes locked before a replacement stay readable (another thread may be decoding them);
+    // the old handle is no longer one of the module's resources.
+    HRSRC before = FindResourceW(app_, MAKEINTRESOURCEW(7), kImageType);
+    ASSERT_NE(before, nullptr);
+    const auto* old = static_cast<const char*>(LockResource(LoadResource(app_, before)));
+    const std::string oldText(old, SizeofResource(app_, before));
     ASSERT_TRUE(WinAddResource(app_, kImageType, MAKEINTRESOURCEW(7), "new", 3));
     EXPECT_EQ(bytesOf(app_, FindResourceW(app_, MAKEINTRESOURCEW(7), kImageType)), "new");
+    EXPECT_EQ(std::string(old, oldText.size()), oldText);
+    EXPECT_EQ(LoadResource(app_, before), nullptr);
+
+    // The same bytes again keep the resource as it is.
+    HRSRC now = FindResourceW(app_, MAKEINTRESOURCEW(7), kImageType);
+    ASSERT_TRUE(WinAddResource(app_, kImageType, MAKEINTRESOURCEW(7), "new", 3));
+    EXPECT_EQ(FindResourceW(app_, MAKEINTRESOURCEW(7), kImageType), now);
 }
 
 // A Windows string-table block: 16 counted UTF-16LE strings.
