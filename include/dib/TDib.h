@@ -93,7 +93,8 @@ public:
     // A new top-left bitmap in memory, width x height at bitsPerPixel (1, 2, 4, 8, 16, 24, 32,
     // 48), blue-green-red order, cleared to 0. palette: 2^bits entries for depths <= 8 (null:
     // the kernel's default palette). At 32 bits the alpha channel becomes 3 and every alpha
-    // byte 255 (opaque). Status: 0, or the kernel's refusal (e.g. -3003 for a size of 0).
+    // byte 255 (opaque). Status: 0, or the kernel's refusal (e.g. -3003 for a size of 0); the
+    // image is empty after a failure (-5 when the status callback stops the alpha fill).
     int Crear(int width, int height, int bitsPerPixel, const tagRGBQUAD* palette = nullptr);
     // As Crear with disk-backed pixel storage (a temporary file with bounded resident memory).
     // Without a palette: 1 bit black and white; 4 bits the greys 0x10 .. 0xF0 then black; 8
@@ -103,13 +104,15 @@ public:
     // lockHere != 0: the block is locked here and header, colour table and bits are taken from
     // it. The colour count is the header's colours-used value, or from its bit count when that
     // is 0 (1 -> 2, 4 -> 16, 8 -> 256, 24 -> 0); other depths with colours-used 0, and headers
-    // other than the 40-byte one, give -2. A block too small for what its header declares gives
-    // -3. lockHere == 0: the kernel imports the handle itself. The image is empty after a
-    // failure.
+    // other than the 40-byte one, give -2. The bits follow the header, the three colour masks
+    // of a BI_BITFIELDS DIB and the colour table. A block too small for what its header
+    // declares gives -3. lockHere == 0: the kernel imports the handle itself. The image is empty
+    // after a failure.
     int ImportFromDIB(void* dib, int lockHere);
     // Imports a device-dependent bitmap through a screen device context; variant != 0 selects
     // the kernel's second import (always 24 bits). The previous pixels are released; the other
-    // members (resolution, colour space, channels, alpha channel) are kept.
+    // members (resolution, colour space, channels, alpha channel) are kept. No pixels after a
+    // failure.
     int ImportFromDDB(HBITMAP ddb, int variant);
     // A new image of the icon drawn over background (COLORREF): 24 bits from the icon's colour
     // bitmap, or 1 bit from the lower half of its mask when it has none. Null on any failure.
@@ -172,9 +175,11 @@ public:
     int SetLinia(int row, int column, const unsigned char* buffer, std::uint64_t bytes);
 
     // Gathers column into buffer, bottom row first (stored row height - 1 first, whatever the
-    // storage order). Depth 1: one bit per row, most significant first, ceil(height / 8)
-    // bytes, a final partial byte padded with 0 bits; result 0. Other depths: ceil(bits / 8)
-    // bytes per row, height times; result the status of the last row read (0 for height 0).
+    // storage order). Depth 1: one bit per row (set when the pixel's colour is not black), most
+    // significant first, ceil(height / 8) bytes, a final partial byte padded with 0 bits;
+    // result 0, or -3003 for a column outside the image (nothing written). Other depths:
+    // ceil(bits / 8) bytes per row, height times; result the status of the last row read (0
+    // for height 0).
     // size is not consulted: the caller provides a buffer for the whole column.
     int GetColumna(int column, unsigned char* buffer, std::uint64_t size) const;
 

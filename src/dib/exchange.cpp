@@ -47,7 +47,10 @@ int ImportLockedDIB(_BITMAPHANDLE& bitmap, const BYTE* block, std::uint64_t bloc
     // them elsewhere.
     if (header->biSize != sizeof(BITMAPINFOHEADER))
         return DIB_ERR_UNSUPPORTED;
-    const std::uint64_t offset = 4 * (10 + colours);
+    // With BI_BITFIELDS the three colour masks sit between the header and the colour table; the
+    // kernel reads them there, so they must lie in the block and the bits come after them.
+    const std::uint64_t masks = header->biCompression == BI_BITFIELDS ? 12 : 0;
+    const std::uint64_t offset = 4 * (10 + colours) + masks;
     if (offset > blockBytes)
         return DIB_ERR_INVALID;
     if (header->biCompression == BI_RGB || header->biCompression == BI_BITFIELDS) {
@@ -77,11 +80,11 @@ int TDib::ImportFromDIB(void* dib, int lockHere)
     } else {
         status = dib::StatusFromKernel(RkConvertFromDIB(&m_bitmap, BITMAPHANDLE_SIZE, dib));
     }
-    if (status != DIB_OK) {
+    if (status == DIB_OK)
+        status = NormalitzarTopLeft();
+    if (status != DIB_OK)
         Done();
-        return status;
-    }
-    return NormalitzarTopLeft();
+    return status;
 }
 
 int TDib::ImportFromDDB(HBITMAP ddb, int variant)
@@ -90,11 +93,17 @@ int TDib::ImportFromDDB(HBITMAP ddb, int variant)
     RkFreeBitmap(&m_bitmap);
     RkInitBitmap(&m_bitmap, BITMAPHANDLE_SIZE, 0, 0, 0);
     CClientDC screen(nullptr);
-    const int r =
-        RkConvertFromDDB(screen.m_hDC, &m_bitmap, BITMAPHANDLE_SIZE, ddb, nullptr, variant);
-    if (r <= 0)
-        return dib::StatusFromKernel(r);
-    return NormalitzarTopLeft();
+    // Any non-zero variant selects the kernel's second import.
+    const int r = RkConvertFromDDB(screen.m_hDC, &m_bitmap, BITMAPHANDLE_SIZE, ddb, nullptr,
+                                   variant != 0 ? 1 : 0);
+    int status = dib::StatusFromKernel(r);
+    if (status == DIB_OK)
+        status = NormalitzarTopLeft();
+    if (status != DIB_OK) {
+        RkFreeBitmap(&m_bitmap);
+        RkInitBitmap(&m_bitmap, BITMAPHANDLE_SIZE, 0, 0, 0);
+    }
+    return status;
 }
 
 TDib* TDib::FromIcon(HICON icon, unsigned long background)
@@ -137,10 +146,15 @@ TDib* TDib::FromIcon(HICON icon, unsigned long background)
     }
     SetMapMode(dc, MM_TEXT);
     const RECT all{0, 0, width, height};
-    if (HBRUSH brush = CreateSolidBrush(static_cast<COLORREF>(background))) {
-        FillRect(dc, &all, brush);
-        DeleteObject(brush);
+    // Without the brush the image would come back without its background: a failure too.
+    HBRUSH brush = CreateSolidBrush(static_cast<COLORREF>(background));
+    if (!brush) {
+        RkDeleteBitmapDC(dc);
+        delete image;
+        return nullptr;
     }
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
     DrawIcon(dc, 0, 0, icon);
     RkDeleteBitmapDC(dc);
     return image;
@@ -150,13 +164,14 @@ TDib* TDib::FromIcon(HICON icon, unsigned long background)
 
 void* TDib::ExportToDIB(int variant)
 {
-    return RkConvertToDIB(&m_bitmap, variant);
+    // Any non-zero variant selects the kernel's second export.
+    return RkConvertToDIB(&m_bitmap, variant != 0 ? 1 : 0);
 }
 
 HBITMAP TDib::ExportToDDB(int variant)
 {
     CClientDC screen(nullptr);
-    return RkConvertToDDB(screen.m_hDC, &m_bitmap, variant);
+    return RkConvertToDDB(screen.m_hDC, &m_bitmap, variant != 0 ? 1 : 0);
 }
 
 // ---- device context ----------------------------------------------------------------------------

@@ -90,6 +90,10 @@ int TDib::GetColumna(int column, unsigned char* buffer, std::uint64_t /*size*/) 
     if (!buffer)
         return height > 0 ? StatusFromKernel(RK_ERROR_INV_PARAMETER) : DIB_OK;
     if (m_bitmap.BitsPerPixel == 1) {
+        // The colour read answers 0 for a column outside the image, which would pass for a
+        // column of black: refuse it as the row reads of the other depths do.
+        if (column < 0 || column >= m_bitmap.Width)
+            return StatusFromKernel(RK_ERROR_INV_PARAMETER);
         unsigned char acc = 0;
         int bits = 0;
         for (int i = 0; i < height; ++i) {

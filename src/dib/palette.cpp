@@ -14,6 +14,7 @@
 #include <dib/internal/dib_access.h>
 #include <dib/internal/status_map.h>
 #include <memory>
+#include <new>
 #include <raster/kernel.h>
 #include <unordered_set>
 #include <vector>
@@ -117,7 +118,14 @@ int TDib::GetLlistaColors(CList<unsigned long, unsigned long>& list) const
     for (int y = 0; y < m_bitmap.Height; ++y) {
         for (int x = 0; x < m_bitmap.Width; ++x) {
             const COLORREF c = RkGetPixelColor(&m_bitmap, y, x);
-            if (seen.insert(c).second) {
+            bool added;
+            try {
+                added = seen.insert(c).second;
+            } catch (const std::bad_alloc&) {
+                // The one exception this call lets out is the list's own.
+                AfxThrowMemoryException();
+            }
+            if (added) {
                 list.AddTail(c);
                 ++found;
             }

@@ -46,7 +46,8 @@ TDib::TDib(const TDib* source) : TDib()
         return;
     if (source->m_bitmap.Flags & BITMAP_FLAG_ALLOCATED) {
         if (RkCopyBitmap(&m_bitmap, BITMAPHANDLE_SIZE, &source->m_bitmap, BITMAPHANDLE_SIZE) < 1) {
-            // The destructor does not run for a constructor that throws: nothing may stay.
+            // The delegated-to TDib() has completed, so ~TDib runs on the way out; freeing here
+            // keeps the record clear whatever the kernel left in it.
             RkFreeBitmap(&m_bitmap);
             AfxThrowMemoryException();
         }
@@ -155,8 +156,11 @@ int TDib::Crear(int width, int height, int bitsPerPixel, const tagRGBQUAD* palet
     if (bitsPerPixel == 32) {
         m_canalAlpha = 3;
         const int a = RkSetBitmapAlphaValues(&m_bitmap, 255);
-        if (a <= 0)
+        if (a <= 0) {
+            // A half-opaque image reported as a failure would still look filled: release it.
+            Done();
             return dib::StatusFromKernel(a);
+        }
     }
     return DIB_OK;
 }

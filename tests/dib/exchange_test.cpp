@@ -187,3 +187,119 @@ TEST(TDib, FromIconOfAMonochromeIconUsesTheLowerHalfOfTheMask)
     DestroyIcon(icon);
     DeleteObject(mask);
 }
+
+// Any non-zero variant selects the second export or import, not only 1.
+TEST(TDib, EveryNonZeroVariantSelectsTheSecondOperation)
+{
+    TDib a;
+    ASSERT_EQ(a.Crear(3, 2, 8), 0);
+    for (int variant : {2, -1}) {
+        void* dibHandle = a.ExportToDIB(variant);
+        ASSERT_NE(dibHandle, nullptr) << variant;
+        const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dibHandle));
+        EXPECT_EQ(header->biHeight, -2); // top-down rows, as variant 1
+        GlobalUnlock(dibHandle);
+        GlobalFree(dibHandle);
+
+        HBITMAP ddb = a.ExportToDDB(variant);
+        ASSERT_NE(ddb, nullptr) << variant;
+        BITMAP bm{};
+        ASSERT_NE(GetObjectW(ddb, sizeof bm, &bm), 0);
+        EXPECT_EQ(bm.bmBitsPixel, 24);
+        TDib b;
+        EXPECT_EQ(b.ImportFromDDB(ddb, variant), 0);
+        EXPECT_EQ(b.GetBitsPerPixel(), 24);
+        DeleteObject(ddb);
+    }
+}
+
+// BI_BITFIELDS: the three masks sit between the header and the colour table.
+TEST(TDib, ImportFromDIBSkipsTheColourMasks)
+{
+    const std::uint32_t masks[3] = {0xFF0000, 0xFF00, 0xFF};
+    auto make = [&](std::size_t blockBytes) {
+        HGLOBAL h = GlobalAlloc(GHND, blockBytes);
+        auto* p = static_cast<BYTE*>(GlobalLock(h));
+        BITMAPINFOHEADER hdr{40, 1, 1, 1, 32, BI_BITFIELDS, 0, 0, 0, 1, 0};
+        std::memcpy(p, &hdr, sizeof hdr);
+        std::memcpy(p + 40, masks, std::min<std::size_t>(12, blockBytes - 40));
+        if (blockBytes >= 60) {
+            const BYTE pixel[4] = {10, 20, 30, 0}; // after masks and one table entry
+            std::memcpy(p + 56, pixel, 4);
+        }
+        GlobalUnlock(h);
+        return h;
+    };
+    HGLOBAL whole = make(60);
+    TDib d;
+    ASSERT_EQ(d.ImportFromDIB(whole, 1), 0);
+    EXPECT_EQ(d.GetPixel(0, 0), RGB(30, 20, 10));
+    GlobalFree(whole);
+    // The masks themselves run past the block: refused before the kernel reads them.
+    HGLOBAL cut = make(48);
+    EXPECT_EQ(d.ImportFromDIB(cut, 1), -3);
+    EXPECT_EQ(d.EsBuit(), 1);
+    GlobalFree(cut);
+}
+
+// Every GDI object, global block or pixel store that the exchange needs fails in turn: each
+// call fails cleanly or succeeds with the whole result, and nothing is left behind.
+TEST(TDib, ExchangeUnderExhaustionLeavesNothingBehind)
+{
+    struct {
+        BITMAPINFOHEADER h;
+        RGBQUAD pal[2];
+    } mono{{40, 4, -8, 1, 1, BI_RGB, 0, 0, 0, 2, 0}, {{0, 0, 0, 0}, {255, 255, 255, 0}}};
+    void* bits = nullptr;
+    HBITMAP mask = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&mono), DIB_RGB_COLORS,
+                                    &bits, nullptr, 0);
+    ASSERT_NE(mask, nullptr);
+    std::memset(bits, 0xFF, 4 * 4); // AND mask all 1: the background shows everywhere
+    ICONINFO ii{TRUE, 0, 0, mask, nullptr};
+    HICON icon = CreateIconIndirect(&ii);
+    ASSERT_NE(icon, nullptr);
+    TDib source;
+    ASSERT_EQ(source.Crear(4, 4, 24), 0);
+    const std::size_t gdiBefore = WinLiveGdiObjects();
+    const std::size_t blocksBefore = WinLiveGlobalBlocks();
+
+    for (int which = 0; which < 3; ++which) {
+        for (long n = 0; n < 12; ++n) {
+            SCOPED_TRACE(testing::Message() << "fault " << which << " after " << n);
+            if (which == 0)
+                WinFailGdiObjectsAfter(n);
+            else if (which == 1)
+                WinFailAllocationsAfter(n);
+            else
+                RkFailAllocationsAfter(n);
+            std::unique_ptr<TDib> img(TDib::FromIcon(icon, RGB(255, 255, 255)));
+            if (img) {
+                EXPECT_EQ(img->GetPixel(0, 0), RGB(255, 255, 255)); // never without background
+                EXPECT_EQ(img->GetPixel(3, 3), RGB(255, 255, 255));
+            }
+            void* dibHandle = source.ExportToDIB(0);
+            if (dibHandle) {
+                TDib back;
+                back.ImportFromDIB(dibHandle, 1);
+                GlobalFree(dibHandle);
+            }
+            if (HBITMAP ddb = source.ExportToDDB(0)) {
+                TDib back;
+                if (back.ImportFromDDB(ddb, 0) != 0) {
+                    EXPECT_EQ(back.EsBuit(), 1);
+                }
+                DeleteObject(ddb);
+            }
+            if (HDC dc = source.CreateDCW())
+                source.DeleteDC(dc);
+            WinFailGdiObjectsAfter(-1);
+            WinFailAllocationsAfter(-1);
+            RkFailAllocationsAfter(-1);
+            img.reset();
+            EXPECT_EQ(WinLiveGdiObjects(), gdiBefore);
+            EXPECT_EQ(WinLiveGlobalBlocks(), blocksBefore);
+        }
+    }
+    DestroyIcon(icon);
+    DeleteObject(mask);
+}

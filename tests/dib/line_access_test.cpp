@@ -312,3 +312,14 @@ TEST(RawLines, FlipPackedPixels)
         }
     }
 }
+
+TEST(LineAccess, ColumnOutsideAOneBitImageIsRefused)
+{
+    TDib d;
+    ASSERT_EQ(d.Crear(3, 10, 1), 0);
+    for (int column : {-1, 3, INT32_MAX}) {
+        unsigned char col[2] = {0xEE, 0xEE};
+        EXPECT_EQ(d.GetColumna(column, col, 2), -3003) << column;
+        EXPECT_EQ(col[0], 0xEE);
+    }
+}

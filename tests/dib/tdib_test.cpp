@@ -76,6 +76,16 @@ TEST(TDib, CrearAt32BitsMakesAnOpaqueAlphaChannel)
     EXPECT_EQ(TDibAccess::Bitmap(d).ViewPerspective, RK_TOP_LEFT);
 }
 
+TEST(TDib, CrearAt32BitsStoppedByTheStatusCallbackLeavesNoImage)
+{
+    const DIBSTATUSCALLBACK previous = TDib::SetStatusCallBack([](int, void*) -> int { return 0; });
+    TDib d;
+    EXPECT_EQ(d.Crear(5, 3, 32), -5);
+    TDib::SetStatusCallBack(previous);
+    EXPECT_EQ(d.EsBuit(), 1);
+    EXPECT_EQ(TDibAccess::CanalAlpha(d), -1);
+}
+
 TEST(TDib, CrearDiscDefaultPalettes)
 {
     TDib d;
