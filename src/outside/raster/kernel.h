@@ -204,7 +204,7 @@ OUTSIDE_API RkStatusCallback RkGetStatusCallback(void** userData = nullptr);
 
 // Bytes of the window through which a disk-backed bitmap's file is reached (the resident memory
 // of one such bitmap). Applies to disk-backed bitmaps created afterwards; 0 restores the
-// default (4 MiB); values below 4096 are raised to 4096. Returns the previous setting.
+// default (4 MiB); values below 64 are raised to 64. Returns the previous setting.
 // Process-wide.
 OUTSIDE_API std::uint64_t RkSetDiskWindowBytes(std::uint64_t bytes);
 // Fault injection for tests: after this call n further pixel-storage allocations succeed and

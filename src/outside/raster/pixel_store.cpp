@@ -29,7 +29,7 @@ namespace {
 
 std::atomic<long> g_allocationsLeft{-1};
 constexpr std::uint64_t kDefaultWindow = 4u << 20;
-constexpr std::uint64_t kMinimumWindow = 4096;
+constexpr std::uint64_t kMinimumWindow = 64;
 // Transfers at least this long go straight between the caller's buffer and the file: one
 // system call each is already cheap, and the window would only add a copy.
 constexpr std::size_t kDirectBytes = 64 << 10;
