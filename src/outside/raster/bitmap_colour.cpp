@@ -15,7 +15,6 @@ using namespace rk;
 
 namespace {
 
-
 // Reads rows [0, upTo), lets change() edit each one, writes it back. Returns the rows done, or
 // -1 on a storage failure (reported as RK_ERROR_IO).
 template <typename Change>
@@ -151,11 +150,11 @@ int RkInvertBitmap(_BITMAPHANDLE* bitmap)
     int done = run(g.height, &progress);
     if (done < 0)
         return RK_ERROR_IO;
-    if (done < g.height) { // inverting again restores the rows done
+    if (done < g.height || !progress.finish()) { // inverting again restores the rows done
         run(done, nullptr);
         return RK_ERROR_CANCELLED;
     }
-    return progress.finish() ? RK_SUCCESS : RK_ERROR_CANCELLED;
+    return RK_SUCCESS;
 }
 
 int RkSetBitmapAlphaValues(_BITMAPHANDLE* bitmap, int value)
@@ -206,16 +205,17 @@ int RkGetBitmapAlpha(const _BITMAPHANDLE* bitmap, _BITMAPHANDLE* alpha, std::uin
     Buffer out;
     if (!allocate(out, g.stride))
         return RK_ERROR_NO_MEMORY;
-    int y = 0;
+    int y = 0, written = RK_SUCCESS;
     int rc = visitRows(*bm, [&](const std::uint8_t* row) {
         for (std::size_t x = 0; x < std::size_t(g.width); ++x)
             out[x] = row[4 * x + 3];
-        return plane->writeRow(y++, out.data()) > 0;
+        written = plane->writeRow(y++, out.data());
+        return written > 0;
     });
     if (rc <= 0)
         return rc;
-    if (y < g.height)
-        return RK_ERROR_IO;
+    if (written <= 0)
+        return written;
     _BITMAPHANDLE fresh;
     RkInitBitmap(&fresh, BITMAPHANDLE_SIZE, g.width, g.height, 8);
     fresh.MemoryFlags = bitmap->MemoryFlags;
@@ -339,19 +339,20 @@ int RkColorResBitmap(_BITMAPHANDLE* bitmap, int bitsPerPixel, const tagRGBQUAD* 
     Buffer out;
     if (!allocate(out, g.stride))
         return RK_ERROR_NO_MEMORY;
-    int y = 0;
+    int y = 0, written = RK_SUCCESS;
     int rc = visitRows(*bm, [&](const std::uint8_t* row) {
         for (int x = 0; x < s.width; ++x) {
             std::uint64_t raw = getRaw(row, x, s.bits);
             setRaw(out.data(), x, g.bits,
                    table.empty() ? convert(rawToColour(raw, *bm)) : table[std::size_t(raw)]);
         }
-        return fresh->writeRow(y++, out.data()) > 0;
+        written = fresh->writeRow(y++, out.data());
+        return written > 0;
     });
     if (rc <= 0)
         return rc;
-    if (y < s.height)
-        return RK_ERROR_IO;
+    if (written <= 0)
+        return written;
     replace(bitmap, std::move(fresh));
     return RK_SUCCESS;
 }

@@ -15,6 +15,7 @@
 // the others keep their full precision.
 #include "raster/raster_internal.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -26,7 +27,6 @@ using namespace rk;
 
 namespace {
 
-
 int exchangeDepth(int bits)
 {
     return bits == 2 ? 4 : bits == 48 ? 24 : bits;
@@ -37,9 +37,12 @@ bool storedTopDown(const _BITMAPHANDLE* record)
     return record->ViewPerspective == RK_TOP_LEFT;
 }
 
+// Resolutions above INT32_MAX pixels per metre (about 54.5 million dpi) saturate.
 std::int32_t dpiToMetres(std::int32_t dpi)
 {
-    return dpi > 0 ? std::int32_t((std::int64_t(dpi) * 10000 + 127) / 254) : 0;
+    return dpi > 0 ? std::int32_t(
+                         std::min<std::int64_t>((std::int64_t(dpi) * 10000 + 127) / 254, INT32_MAX))
+                   : 0;
 }
 
 std::int32_t metresToDpi(std::int32_t ppm)
@@ -187,7 +190,11 @@ int importDib(_BITMAPHANDLE* record, const std::uint8_t* info, std::uint64_t inf
     if (depth == 32)
         masks[0] = 0xFF0000, masks[1] = 0xFF00, masks[2] = 0xFF;
     if (fields) {
-        std::uint64_t at = 40; // inside a V2 and later header, else right after the header
+        // Inside a V2 or later header (52 bytes and more), else right after a 40-byte one; a
+        // header of a size between those has no place for them.
+        std::uint64_t at = 40;
+        if (h.biSize > 40 && h.biSize < 52)
+            return RK_ERROR_INV_PARAMETER;
         if (h.biSize == 40)
             tableAt += 12;
         if (at + 12 > infoBytes)

@@ -17,7 +17,6 @@ using namespace rk;
 
 namespace {
 
-
 // Mirrors the first width pixels of row; scratch holds at least a stored line.
 void mirrorRow(std::uint8_t* row, std::uint8_t* scratch, int width, int bits)
 {
@@ -76,19 +75,19 @@ int mirrorRows(Bitmap& bm, int upTo, bool pairs, Buffer& a, Buffer& b, Buffer& s
     return upTo;
 }
 
-// Runs an in-place involution over rows; when the callback stops it part way, the rows already
-// done are done again (without reporting), which restores the bitmap.
+// Runs an in-place involution over rows; when the callback stops it, even at its last report,
+// the rows already done are done again (without reporting), which restores the bitmap.
 template <typename Run> int runUndoable(int rows, Run run)
 {
     Progress progress;
     int done = run(rows, &progress);
     if (done < 0)
         return RK_ERROR_IO;
-    if (done < rows) {
+    if (done < rows || !progress.finish()) {
         run(done, nullptr);
         return RK_ERROR_CANCELLED;
     }
-    return progress.finish() ? RK_SUCCESS : RK_ERROR_CANCELLED;
+    return RK_SUCCESS;
 }
 
 int rowBuffers(const Geometry& g, Buffer& a, Buffer& b, Buffer& c)

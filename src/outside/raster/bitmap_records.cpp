@@ -193,7 +193,9 @@ bool Progress::step(std::uint64_t done, std::uint64_t total)
 {
     if (!callback_)
         return true;
-    int percent = total == 0 ? 100 : int(done >= total ? 100 : done * 100 / total);
+    // done * 100 may not fit 64 bits for the row counts of a huge disk-backed bitmap.
+    int percent =
+        total == 0 || done >= total ? 100 : int(static_cast<unsigned __int128>(done) * 100 / total);
     if (percent == last_)
         return true;
     last_ = percent;

@@ -211,3 +211,8 @@ OUTSIDE_API std::uint64_t RkSetDiskWindowBytes(std::uint64_t bytes);
 // every later one fails with RK_ERROR_NO_MEMORY; a negative n turns the failures off.
 // Process-wide.
 OUTSIDE_API void RkFailAllocationsAfter(long n);
+// Fault injection for tests: after this call n further writes to the files of disk-backed
+// bitmaps succeed and every later one fails as on a full disk (RK_ERROR_IO); a negative n turns
+// the failures off. Writes reach the file when the window moves, so an operation may report a
+// failure that an earlier one left behind. Process-wide.
+OUTSIDE_API void RkFailDiskWritesAfter(long n);

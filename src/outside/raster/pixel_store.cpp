@@ -28,6 +28,7 @@ namespace rk {
 namespace {
 
 std::atomic<long> g_allocationsLeft{-1};
+std::atomic<long> g_diskWritesLeft{-1};
 constexpr std::uint64_t kDefaultWindow = 4u << 20;
 constexpr std::uint64_t kMinimumWindow = 64;
 // Transfers at least this long go straight between the caller's buffer and the file: one
@@ -35,14 +36,15 @@ constexpr std::uint64_t kMinimumWindow = 64;
 constexpr std::size_t kDirectBytes = 64 << 10;
 std::atomic<std::uint64_t> g_windowBytes{kDefaultWindow};
 
-// Consumes one allocation of the fault-injection budget; false when this one must fail.
-bool allocationAllowed()
+// Consumes one unit of a fault-injection budget (negative: unlimited); false when this one
+// must fail.
+bool allowed(std::atomic<long>& budget)
 {
-    long left = g_allocationsLeft.load();
+    long left = budget.load();
     while (left >= 0) {
         if (left == 0)
             return false;
-        if (g_allocationsLeft.compare_exchange_weak(left, left - 1))
+        if (budget.compare_exchange_weak(left, left - 1))
             return true;
     }
     return true;
@@ -93,6 +95,10 @@ bool preadAll(int fd, std::uint8_t* dst, std::size_t n, std::uint64_t offset)
 
 bool pwriteAll(int fd, const std::uint8_t* src, std::size_t n, std::uint64_t offset)
 {
+    if (!allowed(g_diskWritesLeft)) {
+        errno = ENOSPC;
+        return false;
+    }
     while (n > 0) {
         ssize_t put = ::pwrite(fd, src, n, off_t(offset));
         if (put < 0 && errno == EINTR)
@@ -319,7 +325,7 @@ int createStore(bool disk, std::uint64_t size, std::unique_ptr<PixelStore>& out)
     out.reset();
     if (size == 0)
         return RK_ERROR_INV_PARAMETER;
-    if (!allocationAllowed())
+    if (!allowed(g_allocationsLeft))
         return RK_ERROR_NO_MEMORY;
     if (disk)
         return createDiskStore(size, out);
@@ -345,6 +351,11 @@ int createStore(bool disk, std::uint64_t size, std::unique_ptr<PixelStore>& out)
 void RkFailAllocationsAfter(long n)
 {
     rk::g_allocationsLeft.store(n < 0 ? -1 : n);
+}
+
+void RkFailDiskWritesAfter(long n)
+{
+    rk::g_diskWritesLeft.store(n < 0 ? -1 : n);
 }
 
 std::uint64_t RkSetDiskWindowBytes(std::uint64_t bytes)

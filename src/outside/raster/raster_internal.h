@@ -28,7 +28,6 @@ inline bool allocate(Buffer& b, std::uint64_t n)
     }
 }
 
-
 // ---- geometry -----------------------------------------------------------------------------------
 
 struct Geometry {

@@ -87,62 +87,6 @@ TEST(RasterColour, GreyTestAndColourCount)
     EXPECT_EQ(n, 2u);
 }
 
-TEST(RasterColour, ResolutionRoundTripsAreExact)
-{
-    // Every palette entry of a palette depth survives a trip through 24 and 32 bits.
-    for (int bits : {1, 2, 4, 8}) {
-        for (int through : {24, 32, 48}) {
-            Bmp b;
-            int count = 1 << bits;
-            ASSERT_EQ(create(b, count, 2, bits, 0x201, RK_BOTTOM_LEFT), RK_SUCCESS);
-            std::vector<std::uint8_t> line(std::size_t(b->BytesPerLine));
-            for (int x = 0; x < count; ++x)
-                refSet(line.data(), x, bits, std::uint64_t(x));
-            RkPutBitmapRow(b.get(), line.data(), 1, line.size());
-            auto before = pixels(b.get());
-            std::vector<tagRGBQUAD> pal(b->pPalette, b->pPalette + count);
-            ASSERT_EQ(RkColorResBitmap(b.get(), through, nullptr), RK_SUCCESS);
-            EXPECT_EQ(b->BitsPerPixel, through);
-            EXPECT_EQ(b->ColorCount, 0);
-            EXPECT_EQ(b->ViewPerspective, RK_BOTTOM_LEFT);
-            for (int x = 0; x < count; ++x)
-                ASSERT_EQ(RkGetPixelColor(b.get(), 1, x),
-                          RGB(pal[std::size_t(x)].rgbRed, pal[std::size_t(x)].rgbGreen,
-                              pal[std::size_t(x)].rgbBlue));
-            ASSERT_EQ(RkColorResBitmap(b.get(), bits, pal.data()), RK_SUCCESS);
-            EXPECT_EQ(pixels(b.get()), before) << bits << " via " << through;
-        }
-    }
-    // 24 -> 32 -> 24 keeps every byte.
-    Bmp c;
-    ASSERT_EQ(create(c, 9, 3, 24), RK_SUCCESS);
-    fillPattern(c.get());
-    auto before = pixels(c.get());
-    ASSERT_EQ(RkColorResBitmap(c.get(), 32, nullptr), RK_SUCCESS);
-    ASSERT_EQ(RkColorResBitmap(c.get(), 24, nullptr), RK_SUCCESS);
-    EXPECT_EQ(pixels(c.get()), before);
-    EXPECT_EQ(RkColorResBitmap(c.get(), 12, nullptr), RK_ERROR_BITSPERPIXEL);
-}
-
-TEST(RasterColour, ReductionsMapToNearestEntry)
-{
-    Bmp b;
-    ASSERT_EQ(create(b, 3, 1, 24), RK_SUCCESS);
-    RkPutPixelColor(b.get(), 0, 0, RGB(250, 5, 5));
-    RkPutPixelColor(b.get(), 0, 1, RGB(100, 100, 100));
-    RkPutPixelColor(b.get(), 0, 2, RGB(20, 20, 200));
-    Bmp c;
-    ASSERT_EQ(RkCopyBitmap(c.get(), 284, b.get(), 284), RK_SUCCESS);
-    ASSERT_EQ(RkColorResBitmap(b.get(), 4, nullptr), RK_SUCCESS); // the VGA colours
-    EXPECT_EQ(RkGetPixelColor(b.get(), 0, 0), RGB(255, 0, 0));
-    EXPECT_EQ(RkGetPixelColor(b.get(), 0, 1), RGB(128, 128, 128));
-    EXPECT_EQ(RkGetPixelColor(b.get(), 0, 2), RGB(0, 0, 255));
-    tagRGBQUAD two[2] = {{0, 0, 0, 0}, {0, 0, 255, 0}}; // black and red
-    ASSERT_EQ(RkColorResBitmap(c.get(), 1, two), RK_SUCCESS);
-    EXPECT_EQ(RkGetPixelColor(c.get(), 0, 0), RGB(255, 0, 0));
-    EXPECT_EQ(RkGetPixelColor(c.get(), 0, 2), RGB(0, 0, 0));
-}
-
 struct Calls {
     int count = 0;
     int last = -1;
@@ -180,35 +124,6 @@ TEST_F(RasterCallback, ReportsAtMostOncePerPercent)
     void* previous = nullptr;
     EXPECT_EQ(RkSetStatusCallback(nullptr, nullptr, &previous), &record);
     EXPECT_EQ(previous, &calls);
-}
-
-TEST_F(RasterCallback, CancellingLeavesTheBitmapAsItWas)
-{
-    using Op = int (*)(_BITMAPHANDLE*);
-    Op ops[] = {
-        RkFlipBitmap,
-        RkReverseBitmap,
-        RkInvertBitmap,
-        [](_BITMAPHANDLE* b) { return RkRotateBitmapQuarters(b, 1); },
-        [](_BITMAPHANDLE* b) { return RkRotateBitmapQuarters(b, 2); },
-        [](_BITMAPHANDLE* b) { return RkColorResBitmap(b, 8, nullptr); },
-        [](_BITMAPHANDLE* b) { return RkCropBitmap(b, 1, 1, 5, 50); },
-    };
-    for (Op op : ops) {
-        Bmp b;
-        ASSERT_EQ(create(b, 7, 200, 24), RK_SUCCESS);
-        fillPattern(b.get());
-        auto before = pixels(b.get());
-        Calls calls;
-        calls.stopAt = 40;
-        RkSetStatusCallback(record, &calls);
-        EXPECT_EQ(op(b.get()), RK_ERROR_CANCELLED);
-        RkSetStatusCallback(nullptr, nullptr);
-        EXPECT_EQ(calls.last, 40);
-        EXPECT_EQ(b->Width, 7);
-        EXPECT_EQ(b->BitsPerPixel, 24);
-        EXPECT_EQ(pixels(b.get()), before);
-    }
 }
 
 } // namespace

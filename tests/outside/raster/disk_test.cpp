@@ -97,35 +97,6 @@ TEST(RasterDisk, LargeBitmapThroughSmallWindow)
     EXPECT_TRUE(scope.empty());
 }
 
-TEST(RasterDisk, SameResultsAsMemoryWhenRowsStraddleWindows)
-{
-    DiskScope scope(4096); // 3000-byte rows: most rows cross a window boundary
-    for (int bits : {4, 24}) {
-        Bmp mem, disk;
-        ASSERT_EQ(create(mem, 1000, 40, bits), RK_SUCCESS);
-        ASSERT_EQ(create(disk, 1000, 40, bits, RK_MEMORY_DISK), RK_SUCCESS);
-        fillPattern(mem.get(), 9);
-        fillPattern(disk.get(), 9);
-        std::uint8_t part[100];
-        for (int i = 0; i < 100; ++i)
-            part[i] = std::uint8_t(i * 13);
-        for (_BITMAPHANDLE* b : {mem.get(), disk.get()}) {
-            ASSERT_EQ(RkPutBitmapRowCol(b, part, 5, 333, sizeof part), 100);
-            ASSERT_EQ(RkRotateBitmapQuarters(b, 1), RK_SUCCESS);
-            ASSERT_EQ(RkReverseBitmap(b), RK_SUCCESS);
-            ASSERT_EQ(RkCropBitmap(b, 3, 17, 30, 900), RK_SUCCESS);
-            ASSERT_EQ(RkColorResBitmap(b, 8, nullptr), RK_SUCCESS);
-        }
-        EXPECT_EQ(pixels(disk.get()), pixels(mem.get())) << bits;
-        EXPECT_TRUE(disk->Flags & BITMAP_FLAG_DISK);
-        Bmp copy;
-        ASSERT_EQ(RkCopyBitmap(copy.get(), 284, disk.get(), 284), RK_SUCCESS);
-        EXPECT_TRUE(copy->Flags & BITMAP_FLAG_DISK); // a deep copy stays on disk
-        EXPECT_EQ(pixels(copy.get()), pixels(mem.get()));
-    }
-    EXPECT_TRUE(scope.empty());
-}
-
 TEST(RasterDisk, NoTemporaryFolderIsAnIoFailure)
 {
     DiskScope scope(4096);

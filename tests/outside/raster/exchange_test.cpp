@@ -47,51 +47,6 @@ BITMAPINFOHEADER header(int w, int h, int bits, DWORD compression = BI_RGB, DWOR
     return b;
 }
 
-TEST(RasterDib, ExportBothVariantsAndImportBack)
-{
-    for (int bits : kDepths) {
-        for (int variant : {0, 1}) {
-            for (int view : {RK_TOP_LEFT, RK_BOTTOM_LEFT}) {
-                Bmp b;
-                ASSERT_EQ(create(b, 5, 3, bits, 0x201, view), RK_SUCCESS);
-                fillPattern(b.get());
-                b->XResolution = 300;
-                Global dib(RkConvertToDIB(b.get(), variant));
-                ASSERT_NE(dib.h, nullptr);
-                std::uint8_t* p = dib.lock();
-                BITMAPINFOHEADER h;
-                std::memcpy(&h, p, sizeof h);
-                int expectBits = bits == 2 ? 4 : bits == 48 ? 24 : bits;
-                EXPECT_EQ(h.biBitCount, expectBits);
-                EXPECT_EQ(h.biHeight, variant ? -3 : 3);
-                EXPECT_EQ(h.biClrUsed, bits <= 8 ? DWORD(1 << bits) : 0u);
-                EXPECT_EQ(h.biXPelsPerMeter, 11811);
-                // The picture's top-left pixel sits in the first DIB row (top-down) or the last.
-                std::size_t stride = ((std::size_t(5) * expectBits + 31) / 32) * 4;
-                const std::uint8_t* rows = p + 40 + 4 * h.biClrUsed;
-                const std::uint8_t* top = rows + (variant ? 0 : 2 * stride);
-                int topStored = view == RK_TOP_LEFT ? 0 : 2;
-                if (bits >= 8 && bits <= 32) {
-                    EXPECT_EQ(refGet(top, 1, bits), pixels(b.get())[std::size_t(topStored)][1]);
-                }
-                dib.unlock();
-
-                Bmp back;
-                ASSERT_EQ(RkConvertFromDIB(back.get(), 284, dib.h), RK_SUCCESS);
-                EXPECT_EQ(back->ViewPerspective, RK_TOP_LEFT);
-                EXPECT_EQ(back->XResolution, 300);
-                for (int y = 0; y < 3; ++y)
-                    for (int x = 0; x < 5; ++x) {
-                        int stored = view == RK_TOP_LEFT ? y : 2 - y;
-                        ASSERT_EQ(RkGetPixelColor(back.get(), y, x),
-                                  RkGetPixelColor(b.get(), stored, x))
-                            << bits << " " << variant << " " << view;
-                    }
-            }
-        }
-    }
-}
-
 TEST(RasterDib, ImportsHandBuiltDibs)
 {
     // 3 x 2, 24 bits, bottom-up: the first row in memory is the bottom of the picture.

@@ -297,6 +297,47 @@ public:
         m = n;
     }
 
+    // Fill, clear, invert or set the alpha bytes.
+    void valueOperation(Bmp& b, Model& m)
+    {
+        switch (pick(0, 3)) {
+        case 0: {
+            COLORREF c = COLORREF(any() & 0xFFFFFF);
+            ASSERT_EQ(RkFillBitmap(b.get(), c), RK_SUCCESS);
+            for (auto& v : m.px)
+                v = rawOf(c, m.bits, m.pal) | (m.bits == 32 ? v & 0xFF000000u : 0);
+            break;
+        }
+        case 1:
+            ASSERT_EQ(RkClearBitmap(b.get()), RK_SUCCESS);
+            std::fill(m.px.begin(), m.px.end(), 0);
+            break;
+        case 2:
+            ASSERT_EQ(RkInvertBitmap(b.get()), RK_SUCCESS);
+            if (m.bits <= 8) {
+                for (auto& q : m.pal)
+                    q = tagRGBQUAD{BYTE(~q.rgbBlue), BYTE(~q.rgbGreen), BYTE(~q.rgbRed), 0};
+                std::vector<tagRGBQUAD> pal(m.pal.size());
+                ASSERT_EQ(RkGetBitmapColors(b.get(), 0, int(pal.size()), pal.data()), RK_SUCCESS);
+                EXPECT_EQ(std::memcmp(pal.data(), m.pal.data(), pal.size() * 4), 0);
+            } else {
+                std::uint64_t flip = m.bits == 16 ? 0x7FFF : m.bits == 32 ? 0xFFFFFF : mask(m.bits);
+                for (auto& v : m.px)
+                    v ^= flip;
+            }
+            break;
+        default: {
+            int value = pick(0, 255);
+            ASSERT_EQ(RkSetBitmapAlphaValues(b.get(), value),
+                      m.bits == 32 ? RK_SUCCESS : RK_ERROR_BITSPERPIXEL);
+            if (m.bits == 32)
+                for (auto& v : m.px)
+                    v = (v & 0xFFFFFF) | std::uint64_t(value) << 24;
+            break;
+        }
+        }
+    }
+
     // Export both variants, check the DIB's header and pixels, import it back.
     void dibRoundTrip(Bmp& b, const Model& m)
     {
@@ -356,7 +397,7 @@ public:
         Model m;
         ASSERT_NO_FATAL_FAILURE(create(b, m, 2 * pick(0, 40) + 1, pick(1, 9), bits, view));
         for (int step = 0; step < steps; ++step) {
-            int op = pick(0, 11);
+            int op = pick(0, 12);
             switch (op) {
             case 0:
                 ASSERT_NO_FATAL_FAILURE(partialGet(b, m));
@@ -399,6 +440,13 @@ public:
             case 7: {
                 int w = pick(1, m.w), h = pick(1, m.h);
                 int x = pick(0, m.w - w), y = pick(0, m.h - h);
+                if (pick(0, 3) == 0) { // into the source record itself
+                    ASSERT_EQ(RkCopyBitmapRect(b.get(), BITMAPHANDLE_SIZE, b.get(),
+                                               BITMAPHANDLE_SIZE, x, y, w, h),
+                              RK_SUCCESS);
+                    m = cropped(m, x, y, w, h);
+                    break;
+                }
                 Bmp part;
                 ASSERT_EQ(RkCopyBitmapRect(part.get(), BITMAPHANDLE_SIZE, b.get(),
                                            BITMAPHANDLE_SIZE, x, y, w, h),
@@ -425,6 +473,9 @@ public:
                 break;
             case 10:
                 ASSERT_NO_FATAL_FAILURE(dibRoundTrip(b, m));
+                break;
+            case 12:
+                ASSERT_NO_FATAL_FAILURE(valueOperation(b, m));
                 break;
             case 11: {
                 Bmp copy;

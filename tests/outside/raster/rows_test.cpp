@@ -122,56 +122,6 @@ TEST(RasterRecords, AllocationFaultInjection)
     EXPECT_EQ(RkCopyBitmap(b.get(), 284, a.get(), 284), RK_SUCCESS);
 }
 
-// Whole and partial rows at every depth, at odd widths and from every column.
-TEST(RasterRows, PartialRowsFromEveryColumn)
-{
-    for (int bits : kDepths) {
-        for (int w : {1, 3, 7, 13, 21}) {
-            Bmp b;
-            ASSERT_EQ(create(b, w, 3, bits), RK_SUCCESS);
-            fillPattern(b.get());
-            auto before = pixels(b.get());
-            std::size_t stride = std::size_t(b->BytesPerLine);
-            std::vector<std::uint8_t> buf(stride + 8);
-            for (int c = 0; c < w; ++c) {
-                std::size_t start = std::size_t(c) * bits / 8;
-                std::size_t n = stride - start;
-                ASSERT_EQ(RkGetBitmapRowCol(b.get(), buf.data(), 1, c, n), std::int64_t(n));
-                for (int k = 0; c + k < w; ++k)
-                    ASSERT_EQ(refGet(buf.data(), k, bits), before[1][std::size_t(c + k)])
-                        << "bits " << bits << " width " << w << " column " << c;
-                // Too many bytes from this column: refused, buffer untouched.
-                std::memset(buf.data(), 0xAB, buf.size());
-                EXPECT_EQ(RkGetBitmapRowCol(b.get(), buf.data(), 1, c, n + 1),
-                          RK_ERROR_INV_PARAMETER);
-                EXPECT_EQ(buf[0], 0xAB);
-
-                // Writing m bytes from column c changes exactly the pixels (packed depths) or
-                // bytes (whole-byte depths) they cover.
-                std::vector<std::uint8_t> want(stride), got(stride);
-                ASSERT_EQ(RkGetBitmapRow(b.get(), want.data(), 2, stride), std::int64_t(stride));
-                std::size_t m = std::max<std::size_t>(1, n / 2);
-                for (std::size_t i = 0; i < m; ++i)
-                    buf[i] = std::uint8_t(37 * i + 11 * c + 5);
-                if (bits < 8) {
-                    for (std::size_t k = 0; k < m * 8 / unsigned(bits); ++k)
-                        if ((c + k) * bits < stride * 8)
-                            refSet(want.data(), int(c + k), bits, refGet(buf.data(), int(k), bits));
-                } else {
-                    std::memcpy(want.data() + start, buf.data(), m);
-                }
-                ASSERT_EQ(RkPutBitmapRowCol(b.get(), buf.data(), 2, c, m), std::int64_t(m));
-                ASSERT_EQ(RkGetBitmapRow(b.get(), got.data(), 2, stride), std::int64_t(stride));
-                ASSERT_EQ(got, want) << "bits " << bits << " width " << w << " column " << c;
-                auto after = pixels(b.get());
-                EXPECT_EQ(after[1], before[1]);
-                ASSERT_EQ(RkPutBitmapRow(b.get(), nullptr, 2, 1), RK_ERROR_INV_PARAMETER);
-                fillPattern(b.get());
-            }
-        }
-    }
-}
-
 TEST(RasterRows, OutOfRangeRequestsAreRefused)
 {
     Bmp b;
