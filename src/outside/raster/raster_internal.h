@@ -18,7 +18,7 @@ using Buffer = std::vector<std::uint8_t>;
 
 inline bool allocate(Buffer& b, std::uint64_t n)
 {
-    if (n > SIZE_MAX)
+    if (n > std::uint64_t(PTRDIFF_MAX)) // beyond max_size(): assign would throw length_error
         return false;
     try {
         b.assign(std::size_t(n), 0);

@@ -391,11 +391,12 @@ public:
     }
 
     // A run of random operations on one bitmap, checked after each.
-    void run(int bits, int view, int steps)
+    void run(int bits, int view, int steps, int width = 0, int height = 0)
     {
         Bmp b;
         Model m;
-        ASSERT_NO_FATAL_FAILURE(create(b, m, 2 * pick(0, 40) + 1, pick(1, 9), bits, view));
+        ASSERT_NO_FATAL_FAILURE(create(b, m, width ? width : 2 * pick(0, 40) + 1,
+                                       height ? height : pick(1, 9), bits, view));
         for (int step = 0; step < steps; ++step) {
             int op = pick(0, 12);
             switch (op) {
@@ -511,6 +512,9 @@ TEST(RasterModel, RandomOperationsAgreeWithTheModel)
                     if (::testing::Test::HasFatalFailure())
                         break;
                 }
+    // Rows of 64 KiB and more bypass the window; shorter transfers on the same rows do not.
+    Harness wide(99, true);
+    wide.run(24, RK_TOP_LEFT, 30, 21845, 3);
     RkSetDiskWindowBytes(window);
 }
 
