@@ -106,29 +106,4 @@ TEST(RasterDisk, NoTemporaryFolderIsAnIoFailure)
     EXPECT_FALSE(b->Flags & BITMAP_FLAG_ALLOCATED);
 }
 
-TEST(RasterDisk, LongTransfersStayCoherentWithTheWindow)
-{
-    DiskScope scope(4096); // 75000-byte rows go straight to the file, short ones through the window
-    Bmp mem, disk;
-    ASSERT_EQ(create(mem, 25000, 4, 24), RK_SUCCESS);
-    ASSERT_EQ(create(disk, 25000, 4, 24, RK_MEMORY_DISK), RK_SUCCESS);
-    std::vector<std::uint8_t> row(75000);
-    std::uint8_t small[10];
-    for (_BITMAPHANDLE* b : {mem.get(), disk.get()}) {
-        for (int y = 0; y < 4; ++y) {
-            std::fill(row.begin(), row.end(), std::uint8_t(y + 1));
-            ASSERT_EQ(RkPutBitmapRow(b, row.data(), y, row.size()), 75000);
-        }
-        std::memset(small, 0xEE, sizeof small);
-        ASSERT_EQ(RkPutBitmapRowCol(b, small, 1, 100, sizeof small), 10); // window, dirty
-        ASSERT_EQ(RkGetBitmapRow(b, row.data(), 1, row.size()), 75000);   // must see it
-        EXPECT_EQ(row[300], 0xEE);
-        std::fill(row.begin(), row.end(), std::uint8_t(9));
-        ASSERT_EQ(RkPutBitmapRow(b, row.data(), 1, row.size()), 75000); // window now stale
-        ASSERT_EQ(RkGetBitmapRowCol(b, small, 1, 100, sizeof small), 10);
-        EXPECT_EQ(small[0], 9);
-    }
-    EXPECT_EQ(pixels(disk.get()), pixels(mem.get()));
-}
-
 } // namespace

@@ -25,6 +25,13 @@ TEST(RasterHostile, ArgumentsAtTheLimitsAreRefusedAndChangeNothing)
         Call call;
         std::int64_t rc;
     } cases[] = {
+        {"row = height", [&](auto* b, auto*) { return RkGetBitmapRow(b, p, 4, 4); }, bad},
+        {"no bytes", [&](auto* b, auto*) { return RkGetBitmapRow(b, p, 0, 0); }, bad},
+        {"a byte past the row", [&](auto* b, auto*) { return RkGetBitmapRow(b, p, 0, 21); }, bad},
+        {"past the row from a column",
+         [&](auto* b, auto*) { return RkGetBitmapRowCol(b, p, 0, 4, 5); }, bad},
+        {"column = width", [&](auto* b, auto*) { return RkPutBitmapRowCol(b, p, 0, 5, 1); }, bad},
+        {"no buffer", [](auto* b, auto*) { return RkPutBitmapRow(b, nullptr, 0, 4); }, bad},
         {"row INT_MIN", [&](auto* b, auto*) { return RkGetBitmapRow(b, p, INT_MIN, 4); }, bad},
         {"row INT_MAX", [&](auto* b, auto*) { return RkPutBitmapRow(b, p, INT_MAX, 4); }, bad},
         {"column INT_MIN", [&](auto* b, auto*) { return RkGetBitmapRowCol(b, p, 0, INT_MIN, 1); },
@@ -60,6 +67,19 @@ TEST(RasterHostile, ArgumentsAtTheLimitsAreRefusedAndChangeNothing)
         {"block of INT_MIN height",
          [](auto* b, auto* o) { return RkCombineCopy(b, 0, 0, o, 0, 0, 1, INT_MIN); }, bad},
         {"alpha 256", [](auto* b, auto*) { return RkSetBitmapAlphaValues(b, 256); }, bad},
+        {"alpha plane of 8 bits",
+         [](auto* b, auto*) {
+             Bmp grey;
+             create(grey, 2, 2, 8);
+             return RkGetBitmapAlpha(grey.get(), b, 284);
+         },
+         RK_ERROR_BITSPERPIXEL},
+        {"rows of no bitmap",
+         [&](auto*, auto*) {
+             Bmp empty;
+             return RkGetBitmapRow(empty.get(), p, 0, 4);
+         },
+         RK_ERROR_NO_BITMAP},
         {"alpha -1", [](auto* b, auto*) { return RkSetBitmapAlphaValues(b, -1); }, bad},
         {"depth 12", [](auto* b, auto*) { return RkColorResBitmap(b, 12, nullptr); },
          RK_ERROR_BITSPERPIXEL},
@@ -103,6 +123,7 @@ TEST(RasterHostile, SizesWhoseByteCountsOverflowAreRefused)
         {INT_MIN, 1, 8, 0x201, RK_ERROR_INV_PARAMETER},
         {1, INT_MIN, 8, 0x80, RK_ERROR_INV_PARAMETER},
         {1, 1, INT_MIN, 0x201, RK_ERROR_BITSPERPIXEL},
+        {5, 5, 12, 0x201, RK_ERROR_BITSPERPIXEL},
         {1, 1, 64, 0x201, RK_ERROR_BITSPERPIXEL},
     };
     for (const Case& c : cases) {
@@ -110,6 +131,7 @@ TEST(RasterHostile, SizesWhoseByteCountsOverflowAreRefused)
         EXPECT_EQ(create(b, c.w, c.h, c.bits, c.flags), c.rc) << c.w << "x" << c.h << "x" << c.bits;
         EXPECT_FALSE(b->Flags & BITMAP_FLAG_ALLOCATED);
     }
+    EXPECT_EQ(RkCreateBitmap(nullptr, 284, 0x201, 5, 5, 8, 1, nullptr, 1), RK_ERROR_INV_PARAMETER);
     // The headers of a DIB say the same sizes with a few bytes behind them.
     BITMAPINFOHEADER h{40, INT_MAX, 1, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     std::uint8_t bits[16] = {};

@@ -297,10 +297,27 @@ public:
         m = n;
     }
 
-    // Fill, clear, invert or set the alpha bytes.
+    // Fill, clear, invert, set the alpha bytes or extract them as a grey plane.
     void valueOperation(Bmp& b, Model& m)
     {
-        switch (pick(0, 3)) {
+        switch (pick(0, 4)) {
+        case 4: {
+            Bmp plane;
+            ASSERT_EQ(RkGetBitmapAlpha(b.get(), plane.get(), BITMAPHANDLE_SIZE),
+                      m.bits == 32 ? RK_SUCCESS : RK_ERROR_BITSPERPIXEL);
+            if (m.bits != 32)
+                break;
+            Model a = m;
+            a.bits = 8;
+            readPalette(plane, a);
+            for (int i = 0; i < 256; ++i)
+                ASSERT_EQ(entryColour(a.pal[std::size_t(i)]), RGB(i, i, i));
+            for (auto& v : a.px)
+                v >>= 24;
+            EXPECT_EQ(plane->ViewPerspective, m.view);
+            ASSERT_NO_FATAL_FAILURE(check(plane, a, "alpha plane"));
+            break;
+        }
         case 0: {
             COLORREF c = COLORREF(any() & 0xFFFFFF);
             ASSERT_EQ(RkFillBitmap(b.get(), c), RK_SUCCESS);
