@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <random>
+#include <win/gdi.h>
 #include <win/global_memory.h>
 
 using namespace rktest;
@@ -355,7 +356,8 @@ public:
         }
     }
 
-    // Export both variants, check the DIB's header and pixels, import it back.
+    // Export both variants, check the DIB's header and pixels, import it back; the same through
+    // a device-dependent bitmap.
     void dibRoundTrip(Bmp& b, const Model& m)
     {
         int variant = pick(0, 1);
@@ -404,6 +406,19 @@ public:
         bool disk = disk_;
         disk_ = false; // imports are in memory
         check(back, picture, "DIB import");
+        // The same through a device-dependent bitmap; variant 1 makes it 24 bits.
+        HBITMAP ddb = RkConvertToDDB(nullptr, b.get(), variant);
+        ASSERT_NE(ddb, nullptr);
+        ASSERT_EQ(RkConvertFromDDB(nullptr, back.get(), BITMAPHANDLE_SIZE, ddb, nullptr, variant),
+                  RK_SUCCESS);
+        DeleteObject(ddb);
+        if (variant) {
+            for (auto& v : picture.px)
+                v = rawOf(colourOf(v, depth, picture.pal), 24, {});
+            picture.bits = 24;
+            picture.pal.clear();
+        }
+        check(back, picture, "DDB import");
         disk_ = disk;
     }
 
