@@ -369,4 +369,37 @@ TEST_F(RasterCancel, AtEveryReportTheBitmapStaysAsItWas)
     }
 }
 
+struct Calls {
+    int count = 0;
+    int last = -1;
+    bool monotonic = true;
+};
+
+int record(int percent, void* user)
+{
+    auto* c = static_cast<Calls*>(user);
+    ++c->count;
+    c->monotonic = c->monotonic && percent > c->last && percent <= 100;
+    c->last = percent;
+    return 1;
+}
+
+TEST_F(RasterCancel, ReportsAtMostOncePerPercent)
+{
+    Bmp b;
+    ASSERT_EQ(create(b, 3, 1000, 24), RK_SUCCESS);
+    Calls calls;
+    EXPECT_EQ(RkSetStatusCallback(record, &calls), nullptr);
+    void* user = nullptr;
+    EXPECT_EQ(RkGetStatusCallback(&user), &record);
+    EXPECT_EQ(user, &calls);
+    ASSERT_EQ(RkReverseBitmap(b.get()), RK_SUCCESS);
+    EXPECT_EQ(calls.count, 101);
+    EXPECT_EQ(calls.last, 100);
+    EXPECT_TRUE(calls.monotonic);
+    void* previous = nullptr;
+    EXPECT_EQ(RkSetStatusCallback(nullptr, nullptr, &previous), &record);
+    EXPECT_EQ(previous, &calls);
+}
+
 } // namespace

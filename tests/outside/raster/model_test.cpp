@@ -301,7 +301,22 @@ public:
     // Fill, clear, invert, set the alpha bytes or extract them as a grey plane.
     void valueOperation(Bmp& b, Model& m)
     {
-        switch (pick(0, 4)) {
+        switch (pick(0, 5)) {
+        case 5: { // queries: distinct colours, all grey
+            std::vector<COLORREF> colours;
+            for (std::uint64_t v : m.px)
+                colours.push_back(colourOf(v, m.bits, m.pal));
+            std::sort(colours.begin(), colours.end());
+            colours.erase(std::unique(colours.begin(), colours.end()), colours.end());
+            bool grey = std::all_of(colours.begin(), colours.end(), [](COLORREF c) {
+                return GetRValue(c) == GetGValue(c) && GetGValue(c) == GetBValue(c);
+            });
+            std::uint32_t count = 0;
+            ASSERT_EQ(RkGetColorCount(b.get(), &count), RK_SUCCESS);
+            EXPECT_EQ(count, colours.size());
+            EXPECT_EQ(RkIsGrayScaleBitmap(b.get()), grey ? 1 : 0);
+            break;
+        }
         case 4: {
             Bmp plane;
             ASSERT_EQ(RkGetBitmapAlpha(b.get(), plane.get(), BITMAPHANDLE_SIZE),
