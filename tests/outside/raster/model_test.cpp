@@ -17,6 +17,7 @@ namespace {
 
 struct Model {
     int w = 0, h = 0, bits = 0, view = RK_TOP_LEFT;
+    bool rgb = false; // colour order red, green, blue in memory (else blue, green, red)
     std::vector<std::uint64_t> px; // [y * w + x], stored coordinates
     std::vector<tagRGBQUAD> pal;   // 2^bits entries at palette depths
 
@@ -66,8 +67,15 @@ int nearest(const std::vector<tagRGBQUAD>& pal, COLORREF c)
     return index;
 }
 
-COLORREF colourOf(std::uint64_t raw, int bits, const std::vector<tagRGBQUAD>& pal)
+COLORREF swapRB(COLORREF c)
 {
+    return RGB(GetBValue(c), GetGValue(c), GetRValue(c));
+}
+
+COLORREF colourOf(std::uint64_t raw, int bits, const std::vector<tagRGBQUAD>& pal, bool rgb = false)
+{
+    if (rgb && bits > 8)
+        return swapRB(colourOf(raw, bits, pal));
     auto five = [](std::uint64_t v) { return BYTE(((v & 31) << 3) | ((v & 31) >> 2)); };
     switch (bits) {
     case 16: // blue in the low five bits
@@ -82,8 +90,10 @@ COLORREF colourOf(std::uint64_t raw, int bits, const std::vector<tagRGBQUAD>& pa
     }
 }
 
-std::uint64_t rawOf(COLORREF c, int bits, const std::vector<tagRGBQUAD>& pal)
+std::uint64_t rawOf(COLORREF c, int bits, const std::vector<tagRGBQUAD>& pal, bool rgb = false)
 {
+    if (rgb && bits > 8)
+        return rawOf(swapRB(c), bits, pal);
     std::uint64_t r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
     switch (bits) {
     case 16:
@@ -121,12 +131,14 @@ public:
         std::vector<tagRGBQUAD> pal;
         if (bits <= 8 && pick(0, 1))
             pal = randomPalette(bits);
+        bool rgb = bits > 8 && pick(0, 3) == 0;
         ASSERT_EQ(RkCreateBitmap(b.get(), BITMAPHANDLE_SIZE, disk_ ? RK_MEMORY_DISK : 0x201, w, h,
-                                 bits, RK_ORDER_BGR, pal.empty() ? nullptr : pal.data(), view),
+                                 bits, rgb ? RK_ORDER_RGB : RK_ORDER_BGR,
+                                 pal.empty() ? nullptr : pal.data(), view),
                   RK_SUCCESS);
         b->XResolution = 72;
         b->YResolution = 300;
-        m = Model{w, h, bits, view, std::vector<std::uint64_t>(std::size_t(w) * h), {}};
+        m = Model{w, h, bits, view, rgb, std::vector<std::uint64_t>(std::size_t(w) * h), {}};
         readPalette(b, m);
         for (auto& v : m.px)
             v = any() & mask(bits);
@@ -210,10 +222,10 @@ public:
     void pixelColours(Bmp& b, Model& m)
     {
         int y = pick(0, m.h - 1), x = pick(0, m.w - 1);
-        EXPECT_EQ(RkGetPixelColor(b.get(), y, x), colourOf(m.at(x, y), m.bits, m.pal));
+        EXPECT_EQ(RkGetPixelColor(b.get(), y, x), colourOf(m.at(x, y), m.bits, m.pal, m.rgb));
         COLORREF c = COLORREF(any() & 0xFFFFFF);
         ASSERT_EQ(RkPutPixelColor(b.get(), y, x, c), RK_SUCCESS);
-        std::uint64_t raw = rawOf(c, m.bits, m.pal);
+        std::uint64_t raw = rawOf(c, m.bits, m.pal, m.rgb);
         if (m.bits == 32)
             raw |= m.at(x, y) & 0xFF000000u;
         m.at(x, y) = raw;
@@ -294,7 +306,7 @@ public:
             EXPECT_EQ(std::memcmp(n.pal.data(), pal.data(), pal.size() * 4), 0);
         }
         for (std::size_t i = 0; i < m.px.size(); ++i)
-            n.px[i] = rawOf(colourOf(m.px[i], m.bits, m.pal), to, n.pal);
+            n.px[i] = rawOf(colourOf(m.px[i], m.bits, m.pal, m.rgb), to, n.pal, m.rgb);
         m = n;
     }
 
@@ -305,7 +317,7 @@ public:
         case 5: { // queries: distinct colours, all grey
             std::vector<COLORREF> colours;
             for (std::uint64_t v : m.px)
-                colours.push_back(colourOf(v, m.bits, m.pal));
+                colours.push_back(colourOf(v, m.bits, m.pal, m.rgb));
             std::sort(colours.begin(), colours.end());
             colours.erase(std::unique(colours.begin(), colours.end()), colours.end());
             bool grey = std::all_of(colours.begin(), colours.end(), [](COLORREF c) {
@@ -338,7 +350,7 @@ public:
             COLORREF c = COLORREF(any() & 0xFFFFFF);
             ASSERT_EQ(RkFillBitmap(b.get(), c), RK_SUCCESS);
             for (auto& v : m.px)
-                v = rawOf(c, m.bits, m.pal) | (m.bits == 32 ? v & 0xFF000000u : 0);
+                v = rawOf(c, m.bits, m.pal, m.rgb) | (m.bits == 32 ? v & 0xFF000000u : 0);
             break;
         }
         case 1:
@@ -399,6 +411,9 @@ public:
             int stored = m.view == RK_TOP_LEFT ? y : m.h - 1 - y;
             for (int x = 0; x < m.w; ++x) {
                 std::uint64_t v = m.at(x, stored);
+                if (m.rgb) // blue, green, red in a DIB; a 32-bit pixel keeps its fourth byte
+                    v = rawOf(colourOf(v, m.bits, m.pal, true), m.bits, m.pal) |
+                        (m.bits == 32 ? v & 0xFF000000u : 0);
                 if (m.bits == 48)
                     v = (v >> 8 & 0xFF) | (v >> 24 & 0xFF) << 8 | (v >> 40 & 0xFF) << 16;
                 picture.at(x, y) = v;
@@ -418,6 +433,7 @@ public:
         EXPECT_EQ(back->XResolution, b->XResolution);
         EXPECT_EQ(back->YResolution, b->YResolution);
         picture.view = RK_TOP_LEFT;
+        picture.rgb = false;
         bool disk = disk_;
         disk_ = false; // imports are in memory
         check(back, picture, "DIB import");
