@@ -7,7 +7,6 @@
 #include "raster/raster_internal.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <new>
 
@@ -280,7 +279,14 @@ int RkGetColorCount(const _BITMAPHANDLE* bitmap, std::uint32_t* count)
         return RK_ERROR_NO_MEMORY;
     }
     const Geometry& g = bm->geo;
-    auto mark = [&](COLORREF c) { seen[c >> 6] |= std::uint64_t(1) << (c & 63); };
+    std::uint32_t n = 0;
+    auto mark = [&](COLORREF c) {
+        std::uint64_t bit = std::uint64_t(1) << (c & 63);
+        if (!(seen[c >> 6] & bit)) {
+            seen[c >> 6] |= bit;
+            ++n;
+        }
+    };
     int rc;
     if (!bm->palette.empty()) {
         std::vector<bool> used(bm->palette.size());
@@ -301,10 +307,7 @@ int RkGetColorCount(const _BITMAPHANDLE* bitmap, std::uint32_t* count)
     }
     if (rc <= 0)
         return rc;
-    std::uint64_t n = 0;
-    for (std::uint64_t word : seen)
-        n += std::uint64_t(std::popcount(word));
-    *count = std::uint32_t(n);
+    *count = n;
     return RK_SUCCESS;
 }
 

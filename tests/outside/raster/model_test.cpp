@@ -571,7 +571,7 @@ TEST(RasterModel, RandomOperationsAgreeWithTheModel)
                                  << "disk " << disk << ", " << bits << " bits, view " << view
                                  << ", seed " << seed);
                     Harness harness(seed * 1000 + unsigned(bits) * 10 + unsigned(view), disk);
-                    harness.run(bits, view, 60);
+                    harness.run(bits, view, 50);
                     if (::testing::Test::HasFatalFailure())
                         break;
                 }
