@@ -15,6 +15,10 @@
 //    RkSetBitmapAlphaValues and RkCombineCopy, whose rows done so far stay changed;
 //  - a failure leaves the records passed in as they were, not half-made (RkCreateBitmap frees
 //    its record first; a disk read or write error may stop an in-place operation midway);
+//  - changes to a disk-backed bitmap wait in its window until the window moves, so a failed
+//    write to the file is reported (RK_ERROR_IO) by the call that moves the window, which may
+//    be a later call than the one that made the change; the change is kept and written again
+//    by the next call that needs the window elsewhere;
 //  - RK_ERROR_NO_BITMAP for an unallocated or stale record, RK_ERROR_INV_HANDLE for a record
 //    whose geometry fields were edited (bitmap_handle.h).
 #pragma once

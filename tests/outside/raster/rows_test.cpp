@@ -40,11 +40,31 @@ TEST(RasterRecords, StaleAndEditedRecordsAreRefused)
     EXPECT_EQ(RkFreeBitmap(&stale), RK_SUCCESS); // frees nothing twice
     EXPECT_EQ(RkFreeBitmap(b.get()), RK_SUCCESS);
 
+    // Edits that would let a call run past the storage, or reach another bitmap's.
+    Bmp other;
+    ASSERT_EQ(create(other, 8, 8, 8), RK_SUCCESS);
+    struct Edit {
+        const char* what;
+        void (*edit)(_BITMAPHANDLE&, _BITMAPHANDLE&);
+        int rc;
+    } edits[] = {
+        {"width", [](auto& r, auto&) { r.Width = 4000; }, RK_ERROR_INV_HANDLE},
+        {"height", [](auto& r, auto&) { r.Height = INT_MAX; }, RK_ERROR_INV_HANDLE},
+        {"depth", [](auto& r, auto&) { r.BitsPerPixel = 48; }, RK_ERROR_INV_HANDLE},
+        {"stride", [](auto& r, auto&) { r.BytesPerLine = INT_MIN; }, RK_ERROR_INV_HANDLE},
+        {"storage", [](auto& r, auto& o) { r.pStorage = o.pStorage; }, RK_ERROR_NO_BITMAP},
+        {"flags", [](auto& r, auto&) { r.Flags = 0; }, RK_ERROR_NO_BITMAP},
+    };
     ASSERT_EQ(create(b, 8, 8, 8), RK_SUCCESS);
-    b->Width = 4000; // would let a row call run past the storage
-    EXPECT_EQ(RkGetBitmapRow(b.get(), line, 0, 8), RK_ERROR_INV_HANDLE);
-    b->Width = 8;
-    EXPECT_EQ(RkGetBitmapRow(b.get(), line, 0, 8), 8);
+    for (const Edit& e : edits) {
+        _BITMAPHANDLE saved = b.h;
+        e.edit(b.h, other.h);
+        EXPECT_EQ(RkGetBitmapRow(b.get(), line, 0, 8), e.rc) << e.what;
+        EXPECT_EQ(RkFlipBitmap(b.get()), e.rc) << e.what;
+        EXPECT_EQ(RkColorResBitmap(b.get(), 24, nullptr), e.rc) << e.what;
+        b.h = saved;
+        EXPECT_EQ(RkGetBitmapRow(b.get(), line, 0, 8), 8) << e.what;
+    }
 }
 
 TEST(RasterRecords, AccessNestsAndReleaseMustMatch)
