@@ -83,6 +83,60 @@ TEST(RasterDib, ImportsHandBuiltDibs)
     EXPECT_EQ(RkGetPixelColor(b.get(), 0, 2), RGB(0, 0, 255));
 }
 
+std::vector<std::uint8_t> le32(std::initializer_list<std::uint32_t> words)
+{
+    std::vector<std::uint8_t> out;
+    for (std::uint32_t w : words)
+        for (int i = 0; i < 4; ++i)
+            out.push_back(std::uint8_t(w >> (8 * i)));
+    return out;
+}
+
+TEST(RasterDib, BitFieldHeaders)
+{
+    // One 32-bit pixel 0x11223344 under several mask sets.
+    struct Case {
+        const char* what;
+        DWORD size; // header bytes
+        std::uint32_t r, g, b;
+        int rc;
+        COLORREF colour;
+    } cases[] = {
+        {"masks inside a 124-byte header", 124, 0xFF, 0xFF00, 0xFF0000, RK_SUCCESS,
+         RGB(0x44, 0x33, 0x22)},
+        {"zero masks", 40, 0, 0, 0, RK_SUCCESS, RGB(0, 0, 0)},
+        {"whole-word masks", 56, 0xFFFFFFFF, 0xFFFFFFFF, 0x80000000, RK_SUCCESS,
+         RGB(0x11, 0x11, 0)},
+        {"a header too short to hold its masks", 44, 0xFF0000, 0xFF00, 0xFF, RK_ERROR_INV_PARAMETER,
+         0},
+    };
+    for (const Case& c : cases) {
+        BITMAPINFOHEADER h = header(1, 1, 32, BI_BITFIELDS);
+        h.biSize = c.size;
+        // Masks follow the first 40 bytes, inside the header or after it; then the pixel, and
+        // room enough that a misplaced mask would be read.
+        auto rest = c.size == 44 ? std::vector<std::uint8_t>(4) : le32({c.r, c.g, c.b});
+        if (c.size > 52)
+            rest.resize(c.size - 40);
+        for (std::uint8_t v : le32({0x11223344, 0, 0, 0}))
+            rest.push_back(v);
+        Global g(packDib(h, rest));
+        Bmp b;
+        EXPECT_EQ(RkConvertFromDIB(b.get(), 284, g.h), c.rc) << c.what;
+        if (c.rc == RK_SUCCESS) {
+            EXPECT_EQ(RkGetPixelColor(b.get(), 0, 0), c.colour) << c.what;
+        }
+    }
+    // Masks that would lie past the end of the block.
+    Global cut(packDib(header(1, 1, 16, BI_BITFIELDS), {0x00, 0x7C, 0, 0}));
+    Bmp b;
+    EXPECT_EQ(RkConvertFromDIB(b.get(), 284, cut.h), RK_ERROR_INV_PARAMETER);
+    // A colour table at 24 bits (biClrUsed) lies between the header and the pixels.
+    Global table(packDib(header(1, 1, 24, BI_RGB, 2), {9, 9, 9, 0, 9, 9, 9, 0, 1, 2, 3, 0}));
+    ASSERT_EQ(RkConvertFromDIB(b.get(), 284, table.h), RK_SUCCESS);
+    EXPECT_EQ(RkGetPixelColor(b.get(), 0, 0), RGB(3, 2, 1));
+}
+
 TEST(RasterDib, HostileHeadersAreRefusedAndKeepTheBitmap)
 {
     Bmp b;

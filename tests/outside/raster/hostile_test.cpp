@@ -8,7 +8,6 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
-#include <win/global_memory.h>
 
 using namespace rktest;
 
@@ -142,87 +141,6 @@ TEST(RasterHostile, SizesWhoseByteCountsOverflowAreRefused)
     h.biHeight = INT_MIN;
     EXPECT_EQ(RkConvertFromDIBBits(b.get(), 284, reinterpret_cast<BITMAPINFO*>(&h), bits),
               RK_ERROR_INV_PARAMETER);
-}
-
-// A packed DIB of a header (any size), masks or colour table, and pixels.
-HGLOBAL packed(const BITMAPINFOHEADER& h, std::size_t headerBytes,
-               const std::vector<std::uint8_t>& rest)
-{
-    HGLOBAL g = GlobalAlloc(GHND, headerBytes + rest.size());
-    auto* p = static_cast<std::uint8_t*>(GlobalLock(g));
-    std::memcpy(p, &h, sizeof h);
-    std::memcpy(p + headerBytes, rest.data(), rest.size());
-    GlobalUnlock(g);
-    return g;
-}
-
-std::vector<std::uint8_t> le32(std::initializer_list<std::uint32_t> words)
-{
-    std::vector<std::uint8_t> out;
-    for (std::uint32_t w : words)
-        for (int i = 0; i < 4; ++i)
-            out.push_back(std::uint8_t(w >> (8 * i)));
-    return out;
-}
-
-TEST(RasterHostile, BitFieldHeaders)
-{
-    // One 32-bit pixel 0x11223344 under several mask sets; red, green, blue expected.
-    struct Case {
-        const char* what;
-        std::uint32_t size; // header bytes
-        std::uint32_t r, g, b;
-        int rc;
-        COLORREF colour;
-    } cases[] = {
-        {"standard masks after a 40-byte header", 40, 0xFF0000, 0xFF00, 0xFF, RK_SUCCESS,
-         RGB(0x22, 0x33, 0x44)},
-        {"masks inside a 124-byte header", 124, 0xFF, 0xFF00, 0xFF0000, RK_SUCCESS,
-         RGB(0x44, 0x33, 0x22)},
-        {"zero masks", 40, 0, 0, 0, RK_SUCCESS, RGB(0, 0, 0)},
-        {"whole-word masks", 56, 0xFFFFFFFF, 0xFFFFFFFF, 0x80000000, RK_SUCCESS,
-         RGB(0x11, 0x11, 0)},
-        {"a header too short to hold its masks", 44, 0xFF0000, 0xFF00, 0xFF, RK_ERROR_INV_PARAMETER,
-         0},
-    };
-    for (const Case& c : cases) {
-        BITMAPINFOHEADER h{c.size, 1, 1, 1, 32, BI_BITFIELDS, 0, 0, 0, 0, 0};
-        std::vector<std::uint8_t> header(c.size, 0);
-        std::memcpy(header.data(), &h, sizeof h);
-        auto masks = le32({c.r, c.g, c.b});
-        auto pixel = le32({0x11223344});
-        std::vector<std::uint8_t> rest;
-        if (c.size == 40) {
-            rest = masks;
-        } else if (c.size >= 52) {
-            std::memcpy(header.data() + 40, masks.data(), 12);
-        }
-        rest.insert(rest.end(), pixel.begin(), pixel.end());
-        rest.resize(rest.size() + 12); // room enough that a misplaced mask would be read
-        HGLOBAL g = GlobalAlloc(GHND, header.size() + rest.size());
-        auto* p = static_cast<std::uint8_t*>(GlobalLock(g));
-        std::memcpy(p, header.data(), header.size());
-        std::memcpy(p + header.size(), rest.data(), rest.size());
-        GlobalUnlock(g);
-        Bmp b;
-        EXPECT_EQ(RkConvertFromDIB(b.get(), 284, g), c.rc) << c.what;
-        if (c.rc == RK_SUCCESS) {
-            EXPECT_EQ(RkGetPixelColor(b.get(), 0, 0), c.colour) << c.what;
-        }
-        GlobalFree(g);
-    }
-    // Masks that would lie past the end of the block.
-    BITMAPINFOHEADER h{40, 1, 1, 1, 16, BI_BITFIELDS, 0, 0, 0, 0, 0};
-    HGLOBAL g = packed(h, 40, {0x00, 0x7C, 0, 0});
-    Bmp b;
-    EXPECT_EQ(RkConvertFromDIB(b.get(), 284, g), RK_ERROR_INV_PARAMETER);
-    GlobalFree(g);
-    // A colour table at 24 bits (biClrUsed) lies between the header and the pixels.
-    BITMAPINFOHEADER t{40, 1, 1, 1, 24, BI_RGB, 0, 0, 0, 2, 0};
-    g = packed(t, 40, {9, 9, 9, 0, 9, 9, 9, 0, 1, 2, 3, 0});
-    ASSERT_EQ(RkConvertFromDIB(b.get(), 284, g), RK_SUCCESS);
-    EXPECT_EQ(RkGetPixelColor(b.get(), 0, 0), RGB(3, 2, 1));
-    GlobalFree(g);
 }
 
 // Disk-backed bitmaps whose file writes start failing after n of them: every operation either
