@@ -25,6 +25,8 @@ int CFileBuffer::Open(const wchar_t* path, unsigned flags, std::size_t bufferSiz
         return 0;
     if (bufferSize == 0)
         bufferSize = kDefaultBuffer;
+    if (bufferSize > kMaxBuffer)
+        return 0;
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[bufferSize]);
     if (!buffer)
         return 0;

@@ -24,6 +24,7 @@ public:
         typeBinary = 0x8000, // accepted; the default
     };
     static constexpr std::size_t kDefaultBuffer = 0x400000; // 4 MiB
+    static constexpr std::size_t kMaxBuffer = std::size_t(1) << 30;
 
     CFileBuffer();
     ~CFileBuffer();
@@ -33,9 +34,9 @@ public:
     // Opens path for writing (modeWrite or modeReadWrite is required; modeRead alone is
     // refused). modeCreate creates the file, truncating it unless modeNoTruncate is given;
     // without modeCreate the file must exist and writing starts at its beginning (truncated
-    // unless modeNoTruncate). bufferSize 0 means the default. 1 on success, 0 on failure
-    // (bad arguments, the file cannot be opened, no memory for the buffer). Closes any file
-    // open before.
+    // unless modeNoTruncate). bufferSize 0 means the default; above kMaxBuffer it is refused.
+    // 1 on success, 0 on failure (bad arguments, the file cannot be opened, no memory for the
+    // buffer). Closes any file open before.
     int Open(const wchar_t* path, unsigned flags, std::size_t bufferSize = kDefaultBuffer);
 
     // Appends count bytes (data may be null only when count is 0). 1 on success, 0 when the

@@ -4,6 +4,7 @@
 #include "support/support.h"
 #include "win/files.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -156,6 +157,9 @@ TEST(FileBuffer, WriteErrorsAreKept)
 
     EXPECT_EQ(f.Open(nullptr, CFileBuffer::modeWrite), 0);
     EXPECT_EQ(f.Open(L"/dev/null", CFileBuffer::modeRead), 0);
+    // An absurd buffer size is refused before it reaches the allocator.
+    EXPECT_EQ(f.Open(L"/dev/null", CFileBuffer::modeWrite, SIZE_MAX), 0);
+    EXPECT_EQ(f.Open(L"/dev/null", CFileBuffer::modeWrite, CFileBuffer::kMaxBuffer + 1), 0);
     EXPECT_EQ(f.Open(L"/nonexistent/folder/x", CFileBuffer::modeCreate | CFileBuffer::modeWrite),
               0);
     EXPECT_EQ(f.Write(nullptr, 0), 0); // not open

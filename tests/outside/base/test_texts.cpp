@@ -126,7 +126,8 @@ TEST(StringTable, FormattingFollowsWideWindowsConventions)
     EXPECT_TRUE(out.IsEmpty());
     WinDestroyModule(m);
 
-    EXPECT_EQ(AfxFormatDate(0, L"%Y"), L"1970");
+    // Mid-June 2000, noon UTC: the same year and month in every time zone.
+    EXPECT_EQ(AfxFormatDate(961070400, L"%Y-%m"), L"2000-06");
     EXPECT_EQ(AfxFormatDate(0, L""), L"");
 }
 
