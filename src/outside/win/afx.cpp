@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cwchar>
 #include <cwctype>
 
@@ -574,7 +575,11 @@ void CDC::FillSolidRect(const RECT* rect, COLORREF colour)
 
 void CDC::FillSolidRect(int x, int y, int width, int height, COLORREF colour)
 {
-    const RECT r{x, y, x + width, y + height};
+    // The far edges saturate: x + width may not fit a LONG.
+    auto edge = [](int from, int extent) {
+        return LONG(std::clamp<std::int64_t>(std::int64_t(from) + extent, INT32_MIN, INT32_MAX));
+    };
+    const RECT r{x, y, edge(x, width), edge(y, height)};
     FillSolidRect(&r, colour);
 }
 

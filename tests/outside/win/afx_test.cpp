@@ -1,5 +1,6 @@
 // MFC-shaped classes: CString formatting and editing, CList order, CMap bucket order, CRect,
 // the memory exception, and the GDI wrappers' ownership.
+#include <climits>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <vector>
@@ -249,6 +250,10 @@ TEST(AfxGdi, WrappersOwnTheirHandles)
         HGDIOBJ old = dc.SelectObject(&bmp);
         dc.FillSolidRect(0, 0, 8, 4, RGB(1, 2, 3));
         EXPECT_EQ(dc.GetPixel(7, 3), RGB(1, 2, 3));
+        // Extents reaching past the integer range fill to the edge (no overflow).
+        dc.FillSolidRect(4, 2, INT_MAX, INT_MAX, RGB(4, 5, 6));
+        EXPECT_EQ(dc.GetPixel(7, 3), RGB(4, 5, 6));
+        EXPECT_EQ(dc.GetPixel(3, 3), RGB(1, 2, 3));
         dc.SelectObject(old);
     }
     EXPECT_EQ(GetObjectType(screen), 0u);
