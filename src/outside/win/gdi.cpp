@@ -252,15 +252,27 @@ COLORREF applyRop(DWORD rop, COLORREF dest, COLORREF src)
     }
 }
 
-bool sourceFor(const Bitmap* src, const Bitmap* dest, SourceView& view)
+bool sourceFor(const Bitmap* src, const Bitmap* dest, std::int64_t y0, std::int64_t y1,
+               SourceView& view)
 {
+    view.rowOffset = 0;
     if (src != dest) {
         view.bitmap = src;
         return true;
     }
-    view.copy = copyBitmap(*src);
+    // A blit within one bitmap copies only the rows it reads (at least one, so that the view
+    // is a bitmap even when the blit reads nothing).
+    y0 = std::clamp<std::int64_t>(y0, 0, src->height - 1);
+    y1 = std::clamp<std::int64_t>(y1, y0 + 1, src->height);
+    view.copy = newBitmap(src->width, int(y1 - y0), src->bpp, true, src->palette.data(),
+                          src->palette.size(), nullptr);
+    if (!view.copy)
+        return false;
+    for (std::int64_t y = y0; y < y1; ++y)
+        std::memcpy(view.copy->row(y - y0), src->row(y), src->stride);
+    view.rowOffset = y0;
     view.bitmap = view.copy.get();
-    return view.bitmap != nullptr;
+    return true;
 }
 
 // Writes the pixels of dest rectangle d from source columns colMap and rows rowMap (-1: no
@@ -354,14 +366,15 @@ void stretch(Bitmap& target, Extent d, const Bitmap* source, Extent s, DWORD rop
     blit(target, span, source, cols, rows, rop);
 }
 
-bool sourceOf(Dc& src, const Bitmap* dest, SourceView& view)
+bool sourceOf(Dc& src, const Bitmap* dest, std::int64_t y0, std::int64_t y1, SourceView& view)
 {
     if (src.target == Dc::Target::Host) {
         view.copy = hostRead(src);
         view.bitmap = view.copy.get();
+        view.rowOffset = 0;
         return view.bitmap != nullptr;
     }
-    return sourceFor(src.bitmap, dest, view);
+    return sourceFor(src.bitmap, dest, y0, y1, view);
 }
 
 void drawIcon(Bitmap& target, int x, int y, const Icon& icon)
@@ -933,10 +946,13 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, in
     if (width <= 0 || height <= 0)
         return TRUE;
     SourceView view;
-    if (s && !sourceOf(*s, d->bitmap, view))
+    if (s && !sourceOf(*s, d->bitmap, srcY, std::int64_t(srcY) + height, view))
         return FALSE;
+    // Source rows counted in the view.
+    const std::int64_t viewY = std::int64_t(srcY) - view.rowOffset;
     if (d->target == Dc::Target::Host)
-        return hostStretch(*d, {x, y, width, height}, view.bitmap, {srcX, srcY, width, height}, rop)
+        return hostStretch(*d, {x, y, width, height}, view.bitmap,
+                           {srcX, int(viewY), width, height}, rop)
                    ? TRUE
                    : FALSE;
     Bitmap& target = *d->bitmap;
@@ -944,7 +960,7 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, in
     if (s) {
         // Keep only what both bitmaps hold.
         const Bitmap& sb = *view.bitmap;
-        const std::int64_t dx = std::int64_t(srcX) - x, dy = std::int64_t(srcY) - y;
+        const std::int64_t dx = std::int64_t(srcX) - x, dy = viewY - y;
         span.x0 = std::max(span.x0, -dx);
         span.y0 = std::max(span.y0, -dy);
         span.x1 = std::min(span.x1, sb.width - dx);
@@ -958,7 +974,7 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, in
     for (std::size_t i = 0; i < cols.size(); ++i)
         cols[i] = span.x0 + std::int64_t(i) + (std::int64_t(srcX) - x);
     for (std::size_t i = 0; i < rows.size(); ++i)
-        rows[i] = span.y0 + std::int64_t(i) + (std::int64_t(srcY) - y);
+        rows[i] = span.y0 + std::int64_t(i) + (viewY - y);
     blit(target, span, view.bitmap, cols, rows, rop, true);
     return TRUE;
 }
@@ -976,15 +992,19 @@ BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX
         return FALSE;
     if (width == 0 || height == 0 || (s && (srcWidth == 0 || srcHeight == 0)))
         return FALSE;
+    const std::int64_t top = srcHeight < 0 ? std::int64_t(srcY) + srcHeight : srcY;
     SourceView view;
-    if (s && !sourceOf(*s, d->bitmap, view))
+    if (s && !sourceOf(*s, d->bitmap, top,
+                       top + (srcHeight < 0 ? -std::int64_t(srcHeight) : srcHeight), view))
         return FALSE;
+    const int viewY = int(std::int64_t(srcY) - view.rowOffset);
     if (d->target == Dc::Target::Host)
         return hostStretch(*d, {x, y, width, height}, view.bitmap,
-                           {srcX, srcY, srcWidth, srcHeight}, rop)
+                           {srcX, viewY, srcWidth, srcHeight}, rop)
                    ? TRUE
                    : FALSE;
-    stretch(*d->bitmap, {x, y, width, height}, view.bitmap, {srcX, srcY, srcWidth, srcHeight}, rop);
+    stretch(*d->bitmap, {x, y, width, height}, view.bitmap, {srcX, viewY, srcWidth, srcHeight},
+            rop);
     return TRUE;
 }
 

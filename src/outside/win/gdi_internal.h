@@ -290,14 +290,18 @@ Span clip(Span s, const Bitmap& b);
 bool supportedRop(DWORD rop);
 bool ropUsesSource(DWORD rop);
 
-// The source pixels a blit reads: the bitmap itself, or a copy when it is also the target (so
-// that overlapping rectangles read the picture as it was before the call).
+// The source pixels a blit reads: the bitmap itself, or, when it is also the target, a copy of
+// the rows the blit reads (so that overlapping rectangles read the picture as it was before the
+// call). Source row r is row r - rowOffset of bitmap.
 struct SourceView {
     const Bitmap* bitmap = nullptr;
     std::unique_ptr<Bitmap> copy;
+    std::int64_t rowOffset = 0;
 };
 
-bool sourceFor(const Bitmap* src, const Bitmap* dest, SourceView& view);
+// rows: the source rows [y0, y1) the blit may read (only they are copied).
+bool sourceFor(const Bitmap* src, const Bitmap* dest, std::int64_t y0, std::int64_t y1,
+               SourceView& view);
 
 struct Extent {
     int x, y, width, height; // a negative width or height runs from x + width (y + height)
@@ -312,7 +316,7 @@ void stretch(Bitmap& target, Extent d, const Bitmap* source, Extent s, DWORD rop
 void drawIcon(Bitmap& target, int x, int y, const Icon& icon);
 // The pixels a blit reads from src: its bitmap, a copy when it is also the destination, or a
 // copy of a host context's picture. False when they cannot be had.
-bool sourceOf(Dc& src, const Bitmap* dest, SourceView& view);
+bool sourceOf(Dc& src, const Bitmap* dest, std::int64_t y0, std::int64_t y1, SourceView& view);
 
 // ---- host-context targets (gdi_cairo.cpp) -------------------------------------------------
 

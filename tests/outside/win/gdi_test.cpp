@@ -288,6 +288,37 @@ TEST(Blit, OverlappingCopyWithinOneBitmap)
     EXPECT_TRUE(BitBlt(c.dc, 1, 0, 4, 1, c.dc, 0, 0, SRCCOPY));
     for (int x = 1; x < 5; ++x)
         EXPECT_EQ(GetRValue(GetPixel(c.dc, x, 0)), (x - 1) * 10) << x;
+
+    // Vertical copies within one bitmap read only the source rows, as they were before the
+    // call; -1 marks a row the call leaves alone.
+    struct Case {
+        bool stretch;
+        int y, height, srcY, srcHeight;
+        int expected[8];
+    } cases[] = {
+        {false, 2, 6, 0, 6, {-1, -1, 0, 1, 2, 3, 4, 5}},      // down, overlapping
+        {false, 0, 6, 2, 6, {2, 3, 4, 5, 6, 7, -1, -1}},      // up, overlapping
+        {false, 0, 4, -2, 4, {-1, -1, 0, 1, -1, -1, -1, -1}}, // source partly above
+        {false, 6, 4, 6, 4, {-1, -1, -1, -1, -1, -1, 6, 7}},  // partly below
+        {true, 0, 8, 8, -8, {7, 6, 5, 4, 3, 2, 1, 0}},        // mirrored in place
+        {true, 0, 4, 4, 2, {4, 4, 5, 5, -1, -1, -1, -1}},     // enlarged upwards
+        {true, 4, 4, 0, 8, {-1, -1, -1, -1, 1, 3, 5, 7}},     // shrunk downwards
+    };
+    Canvas column(1, 8, 8, greys(256));
+    for (const Case& k : cases) {
+        for (int y = 0; y < 8; ++y)
+            SetPixel(column.dc, 0, y, RGB(y * 10, y * 10, y * 10));
+        if (k.stretch)
+            EXPECT_TRUE(StretchBlt(column.dc, 0, k.y, 1, k.height, column.dc, 0, k.srcY, 1,
+                                   k.srcHeight, SRCCOPY));
+        else
+            EXPECT_TRUE(BitBlt(column.dc, 0, k.y, 1, k.height, column.dc, 0, k.srcY, SRCCOPY));
+        for (int y = 0; y < 8; ++y) {
+            const int want = k.expected[y] < 0 ? y : k.expected[y];
+            EXPECT_EQ(GetRValue(GetPixel(column.dc, 0, y)), want * 10)
+                << (k.stretch ? "stretch " : "blit ") << k.y << "," << k.srcY << " row " << y;
+        }
+    }
 }
 
 TEST(Blit, StretchEnlargesShrinksAndMirrors)
