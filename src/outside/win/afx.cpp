@@ -9,9 +9,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <clocale>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <langinfo.h>
+#include <locale.h>
 
 // ---- exceptions --------------------------------------------------------------------------
 
@@ -84,6 +89,41 @@ std::wstring toLibcFormat(const wchar_t* format)
     }
     return out;
 }
+
+// Narrow arguments are UTF-8 here, as every narrow text of the library, but vswprintf converts
+// them with the thread's LC_CTYPE. When that is not UTF-8 (the "C" locale of a program that
+// never called setlocale), the call runs under a copy of the thread's locale with a UTF-8
+// character type (uselocale is per thread; numbers keep their locale).
+class Utf8CtypeScope {
+public:
+    Utf8CtypeScope()
+    {
+        if (std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0)
+            return;
+        const locale_t copy = duplocale(uselocale(locale_t(0)));
+        if (!copy)
+            return;
+        m_mine = newlocale(LC_CTYPE_MASK, "C.UTF-8", copy);
+        if (!m_mine) {
+            freelocale(copy);
+            return;
+        }
+        m_old = uselocale(m_mine);
+    }
+    ~Utf8CtypeScope()
+    {
+        if (m_mine) {
+            uselocale(m_old);
+            freelocale(m_mine);
+        }
+    }
+    Utf8CtypeScope(const Utf8CtypeScope&) = delete;
+    Utf8CtypeScope& operator=(const Utf8CtypeScope&) = delete;
+
+private:
+    locale_t m_mine = locale_t(0);
+    locale_t m_old = locale_t(0);
+};
 
 std::atomic<AfxStringLoader> g_stringLoader{nullptr};
 
@@ -362,20 +402,22 @@ void CString::FormatV(const wchar_t* format, va_list args)
     if (!format)
         return;
     const std::wstring fmt = toLibcFormat(format);
-    // vswprintf reports -1 both for a short buffer and for an encoding error: grow up to a
-    // bound, then give up with an empty string.
+    const Utf8CtypeScope utf8;
+    // vswprintf reports -1 both for a short buffer and for an encoding error (errno EILSEQ):
+    // grow up to a bound for the first, give up with an empty string for the second.
     std::vector<wchar_t> buffer(256);
     constexpr std::size_t kLimit = std::size_t(1) << 24;
     for (;;) {
         va_list copy;
         va_copy(copy, args);
+        errno = 0;
         int n = std::vswprintf(buffer.data(), buffer.size(), fmt.c_str(), copy);
         va_end(copy);
         if (n >= 0) {
             s_.assign(buffer.data(), std::size_t(n));
             return;
         }
-        if (buffer.size() >= kLimit)
+        if (errno == EILSEQ || buffer.size() >= kLimit)
             return;
         buffer.resize(buffer.size() * 4);
     }

@@ -119,8 +119,9 @@ public:
 
     // printf-style formatting with a wide format. As in MFC's wide strings, %s and %c take wide
     // arguments (wchar_t*, wchar_t) and %S and %C narrow ones; %hs/%hc are narrow and %ls/%lc
-    // wide; %I64d/%I64u/%I64x are 64-bit. A format that cannot be produced leaves the string
-    // empty.
+    // wide; %I64d/%I64u/%I64x are 64-bit. Narrow arguments are UTF-8 whatever the process
+    // locale. A format that cannot be produced (ill-formed UTF-8 in a narrow argument, a result
+    // beyond 16M characters) leaves the string empty.
     void Format(const wchar_t* format, ...);
     void FormatV(const wchar_t* format, va_list args);
     void AppendFormat(const wchar_t* format, ...);

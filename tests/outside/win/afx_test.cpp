@@ -20,6 +20,12 @@ TEST(CStringTest, FormatTakesWideStringsAndNonAscii)
     s.AppendFormat(L"+%s", L"\U0001F600");
     EXPECT_EQ(s.Right(2), CString(L"+\U0001F600"));
 
+    // Narrow arguments are UTF-8 whatever the process locale; ill-formed ones give "".
+    s.Format(L"[%S|%hs]", "\xC3\xA9t\xC3\xA9", "\xE2\x82\xAC");
+    EXPECT_EQ(s, L"[\u00E9t\u00E9|\u20AC]");
+    s.Format(L"[%S]", "\xFF");
+    EXPECT_TRUE(s.IsEmpty());
+
     const std::wstring big(5000, L'\u00E9');
     s.Format(L"<%s>", big.c_str());
     EXPECT_EQ(s.GetLength(), 5002);
