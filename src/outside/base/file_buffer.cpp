@@ -37,7 +37,8 @@ int CFileBuffer::Open(const wchar_t* path, unsigned flags, std::size_t bufferSiz
         oflags |= O_TRUNC;
     std::string utf8;
     try {
-        utf8 = WideToUtf8(path);
+        if (!PathToUtf8(path, utf8))
+            return 0;
     } catch (const std::exception&) {
         return 0;
     }

@@ -14,10 +14,12 @@
 
 namespace {
 
+// The file-system name of a path; "" when it has none (see PathToUtf8) or memory ran out.
 std::string Utf8(const std::wstring& w)
 {
     try {
-        return WideToUtf8(w);
+        std::string out;
+        return PathToUtf8(w.c_str(), out) ? out : std::string();
     } catch (const std::exception&) {
         return {};
     }

@@ -89,8 +89,8 @@ int TSerializer::ObrirFitxer(const wchar_t* path, int mode)
     m_memoria.clear();
     if (!path || !*path || (mode != 0 && mode != 1))
         return 0;
-    const std::string utf8 = WideToUtf8(path);
-    if (utf8.empty())
+    std::string utf8;
+    if (!PathToUtf8(path, utf8))
         return 0;
     FILE* f = std::fopen(utf8.c_str(), mode == 0 ? "rb" : "wb");
     if (!f)

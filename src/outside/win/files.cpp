@@ -5,6 +5,7 @@
 #include "win/files.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cwchar>
 #include <fcntl.h>
@@ -37,15 +38,13 @@ void appendUtf8(std::string& out, char32_t c)
     }
 }
 
-// A path for the file system, or false for a null path.
 bool toPath(const wchar_t* path, std::string& out)
 {
     if (!path) {
         errno = EINVAL;
         return false;
     }
-    out = WideToUtf8(path);
-    return true;
+    return PathToUtf8(path, out);
 }
 
 // The runtime's mode letters, keeping those stdio knows and dropping text-mode markers, which
@@ -98,6 +97,24 @@ std::string WideToUtf8(std::wstring_view text)
     for (wchar_t w : text)
         appendUtf8(out, static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(w)));
     return out;
+}
+
+bool PathToUtf8(const wchar_t* path, std::string& out)
+{
+    out.clear();
+    if (!path) {
+        errno = EILSEQ;
+        return false;
+    }
+    for (const wchar_t* p = path; *p; ++p) {
+        const auto c = static_cast<std::uint32_t>(*p);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            errno = EILSEQ;
+            return false;
+        }
+    }
+    out = WideToUtf8(path);
+    return true;
 }
 
 std::wstring Utf8ToWide(std::string_view text)
@@ -248,7 +265,9 @@ UINT GetTempFileNameW(LPCWSTR dir, LPCWSTR prefix, UINT unique, LPWSTR out)
     for (UINT k = 0; k < 0xFFFF; ++k) {
         const UINT number = (start + k) % 0xFFFF + 1;
         const std::wstring name = makeName(number);
-        const std::string path = WideToUtf8(name);
+        std::string path;
+        if (!PathToUtf8(name.c_str(), path))
+            return 0;
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
             ::close(fd);

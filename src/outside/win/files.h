@@ -13,6 +13,10 @@
 // UTF-8 of a wide string; every code point above U+10FFFF or in the surrogate range becomes
 // U+FFFD.
 OUTSIDE_API std::string WideToUtf8(std::wstring_view text);
+// The UTF-8 name of a path for the file system. False (errno EILSEQ) for a null path or one
+// holding a code point that is no Unicode scalar value (a lone surrogate, a value above
+// U+10FFFF): no UTF-8 name stands for it, and mapping it to U+FFFD would reach another file.
+OUTSIDE_API bool PathToUtf8(const wchar_t* path, std::string& out);
 // Wide string of UTF-8; each ill-formed sequence (maximal subpart, as Unicode recommends)
 // becomes U+FFFD.
 OUTSIDE_API std::wstring Utf8ToWide(std::string_view text);

@@ -102,6 +102,12 @@ TEST_F(TempFolder, SizeDeleteAndFolders)
     EXPECT_EQ(CPathString(W(m_tmp / "plain" / "sub")).CrearCarpeta(), 0);
     EXPECT_EQ(CPathString(L"").CrearCarpeta(), 0);
     EXPECT_EQ(CPathString(static_cast<const wchar_t*>(nullptr)).TestCarpeta(), 0);
+    // A lone surrogate has no UTF-8 name: refused, not taken for the U+FFFD file.
+    std::ofstream(m_tmp / u8"x\uFFFD") << "x";
+    CPathString lone(W(m_tmp) + L"/x" + wchar_t(0xDC00));
+    EXPECT_EQ(lone.GetMida(), -1);
+    EXPECT_EQ(lone.Esborrar(), 0);
+    EXPECT_TRUE(fs::exists(m_tmp / u8"x\uFFFD"));
     EXPECT_EQ(CPathString(L"name").GetCarpeta().str(), L"");
     EXPECT_EQ(CPathString(L"/name").GetCarpeta().str(), L"/");
 }

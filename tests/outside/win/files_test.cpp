@@ -1,6 +1,7 @@
 // Wide paths at the file system: UTF-8 conversions, _wfopen, temporary files.
 #include "support/support.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -95,6 +96,23 @@ TEST(WideFiles, RefusesBadArguments)
     EXPECT_EQ(_filelength(-1), -1);
     EXPECT_EQ(DeleteFileW(nullptr), FALSE);
     EXPECT_EQ(DeleteFileW(path.c_str()), FALSE);
+
+    // A name no UTF-8 name stands for is refused, never mapped onto the U+FFFD name of
+    // another file.
+    const std::wstring other = path + L"\uFFFD";
+    FILE* f = _wfopen(other.c_str(), L"wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("keep", f);
+    std::fclose(f);
+    for (wchar_t bad : {wchar_t(0xD800), wchar_t(0xDFFF), wchar_t(0x110000)}) {
+        const std::wstring name = path + bad;
+        errno = 0;
+        EXPECT_EQ(_wfopen(name.c_str(), L"wb"), nullptr);
+        EXPECT_EQ(errno, EILSEQ);
+        EXPECT_EQ(_wremove(name.c_str()), -1);
+    }
+    EXPECT_EQ(std::filesystem::file_size(std::filesystem::path(WideToUtf8(other))), 4u);
+    EXPECT_EQ(_wremove(other.c_str()), 0);
 }
 
 class TempPath : public ::testing::Test {
