@@ -32,17 +32,36 @@ int checkRowRequest(const Bitmap& bm, const void* buffer, int row, int column, s
     return RK_SUCCESS;
 }
 
+// A checked row transfer: the bitmap, the storage offset of the row, the first byte of the row
+// touched and the bit shift of pixel `column` within that byte.
+struct RowSpan {
+    Bitmap* bm = nullptr;
+    std::uint64_t rowOffset = 0;
+    std::uint64_t start = 0;
+    unsigned shift = 0;
+};
+
+int resolveRowRequest(const _BITMAPHANDLE* bitmap, const void* buffer, int row, int column,
+                      std::uint64_t bytes, RowSpan& span)
+{
+    if (int rc = resolve(bitmap, &span.bm); rc <= 0)
+        return rc;
+    if (int rc = checkRowRequest(*span.bm, buffer, row, column, bytes, span.start, span.shift);
+        rc <= 0)
+        return rc;
+    span.rowOffset = std::uint64_t(row) * span.bm->geo.stride;
+    return RK_SUCCESS;
+}
+
 std::int64_t getRow(const _BITMAPHANDLE* bitmap, void* buffer, int row, int column,
                     std::uint64_t bytes)
 {
-    Bitmap* bm = nullptr;
-    if (int rc = resolve(bitmap, &bm); rc <= 0)
+    RowSpan span;
+    if (int rc = resolveRowRequest(bitmap, buffer, row, column, bytes, span); rc <= 0)
         return rc;
-    std::uint64_t start = 0;
-    unsigned shift = 0;
-    if (int rc = checkRowRequest(*bm, buffer, row, column, bytes, start, shift); rc <= 0)
-        return rc;
-    std::uint64_t rowOffset = std::uint64_t(row) * bm->geo.stride;
+    Bitmap* bm = span.bm;
+    const std::uint64_t rowOffset = span.rowOffset, start = span.start;
+    const unsigned shift = span.shift;
     auto* out = static_cast<std::uint8_t*>(buffer);
     if (int rc = bm->pixels->read(rowOffset + start, out, std::size_t(bytes)); rc <= 0)
         return rc;
@@ -63,14 +82,12 @@ std::int64_t getRow(const _BITMAPHANDLE* bitmap, void* buffer, int row, int colu
 std::int64_t putRow(_BITMAPHANDLE* bitmap, const void* buffer, int row, int column,
                     std::uint64_t bytes)
 {
-    Bitmap* bm = nullptr;
-    if (int rc = resolve(bitmap, &bm); rc <= 0)
+    RowSpan span;
+    if (int rc = resolveRowRequest(bitmap, buffer, row, column, bytes, span); rc <= 0)
         return rc;
-    std::uint64_t start = 0;
-    unsigned shift = 0;
-    if (int rc = checkRowRequest(*bm, buffer, row, column, bytes, start, shift); rc <= 0)
-        return rc;
-    std::uint64_t rowOffset = std::uint64_t(row) * bm->geo.stride;
+    Bitmap* bm = span.bm;
+    const std::uint64_t rowOffset = span.rowOffset, start = span.start;
+    const unsigned shift = span.shift;
     if (shift == 0) {
         if (int rc = bm->pixels->write(rowOffset + start, buffer, std::size_t(bytes)); rc <= 0)
             return rc;

@@ -779,40 +779,48 @@ HGDIOBJ GetCurrentObject(HDC dc, UINT type)
     return nullptr;
 }
 
+namespace {
+
+// A device context's integer mode (mapping, stretching): set within [low, high], answering the
+// previous mode, or read; 0 for a bad handle or a mode out of range.
+int exchangeDcMode(HDC dc, int wingdi::Dc::*mode, int value, int low, int high)
+{
+    wingdi::Registry& r = wingdi::registry();
+    std::lock_guard lock(r.mutex);
+    wingdi::Dc* d = r.dc(dc);
+    if (!d || value < low || value > high)
+        return 0;
+    return std::exchange(d->*mode, value);
+}
+
+int readDcMode(HDC dc, int wingdi::Dc::*mode)
+{
+    wingdi::Registry& r = wingdi::registry();
+    std::lock_guard lock(r.mutex);
+    wingdi::Dc* d = r.dc(dc);
+    return d ? d->*mode : 0;
+}
+
+} // namespace
+
 int SetMapMode(HDC dc, int mode)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    if (!d || mode < MM_TEXT || mode > MM_ANISOTROPIC)
-        return 0;
-    return std::exchange(d->mapMode, mode);
+    return exchangeDcMode(dc, &wingdi::Dc::mapMode, mode, MM_TEXT, MM_ANISOTROPIC);
 }
 
 int GetMapMode(HDC dc)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    return d ? d->mapMode : 0;
+    return readDcMode(dc, &wingdi::Dc::mapMode);
 }
 
 int SetStretchBltMode(HDC dc, int mode)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    if (!d || mode < BLACKONWHITE || mode > HALFTONE)
-        return 0;
-    return std::exchange(d->stretchMode, mode);
+    return exchangeDcMode(dc, &wingdi::Dc::stretchMode, mode, BLACKONWHITE, HALFTONE);
 }
 
 int GetStretchBltMode(HDC dc)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    return d ? d->stretchMode : 0;
+    return readDcMode(dc, &wingdi::Dc::stretchMode);
 }
 
 int GetDeviceCaps(HDC dc, int index)
