@@ -7,12 +7,12 @@
 // CInfoFitxerDIB holds one CFILEINFO with a labelled, readable list of its values.
 #pragma once
 
-#include <base/strings.h>
+#include <dib/outside/base/strings.h>
 #include <cstdint>
 #include <dib/ColourSpace.h>
 #include <dib/Export.h>
-#include <raster/file_info.h>
-#include <win/afx.h>
+#include <dib/outside/raster/file_info.h>
+#include <dib/outside/win/afx.h>
 
 class DIB_API CFILEINFO {
 public:

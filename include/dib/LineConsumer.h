@@ -21,7 +21,7 @@
 
 #include <cstdint>
 #include <dib/Export.h>
-#include <win/afx.h>
+#include <dib/outside/win/afx.h>
 
 class DIB_API TProcesLiniaDIB {
 public:

@@ -22,3 +22,14 @@ constexpr int DIB_ERR_NO_RESOURCE = -11; // a module resource was not found
 
 // A kernel code e (other than 0 and -100) is reported as DIB_STATUS_KERNEL_BASE + e.
 constexpr int DIB_STATUS_KERNEL_BASE = -3000;
+
+#include <dib/Export.h>
+
+// The reason behind the last failure on the calling thread: a short English sentence left by
+// the reader, writer or service that failed (a decoder's own message, "not a regular file",
+// ...), or "" when none gave one. Statuses stay the codes above; the text only explains them.
+// Every thread has its own text; a later failure on the same thread replaces it, and success
+// does not clear it. The pointer stays valid until the thread's next library call.
+extern "C" DIB_API const char* DibGetLastErrorText();
+// Empties the calling thread's text (before an operation whose reason the caller wants alone).
+extern "C" DIB_API void DibClearLastErrorText();

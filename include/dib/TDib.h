@@ -17,15 +17,15 @@
 // Threads: an image is used by one thread at a time. The status callback is process-wide.
 #pragma once
 
-#include <base/titem.h>
+#include <dib/outside/base/titem.h>
 #include <cstdint>
 #include <cstdio>
 #include <dib/ColourSpace.h>
 #include <dib/Export.h>
 #include <dib/Status.h>
-#include <raster/bitmap_handle.h>
-#include <win/afx.h>
-#include <win/windef.h>
+#include <dib/outside/raster/bitmap_handle.h>
+#include <dib/outside/win/afx.h>
+#include <dib/outside/win/windef.h>
 
 class TIndicadorEstat;
 class TSerializer;

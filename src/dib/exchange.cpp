@@ -7,7 +7,7 @@
 //   device context  CreateDCW, DeleteDC
 #include <cstdlib>
 #include <dib/TDib.h>
-#include <dib/internal/checked_size.h>
+#include <core/checked_size.h>
 #include <dib/internal/status_map.h>
 #include <raster/kernel.h>
 #include <win/gdi.h>
@@ -55,7 +55,7 @@ int ImportLockedDIB(_BITMAPHANDLE& bitmap, const BYTE* block, std::uint64_t bloc
         return DIB_ERR_INVALID;
     if (header->biCompression == BI_RGB || header->biCompression == BI_BITFIELDS) {
         const auto rows = std::llabs(static_cast<long long>(header->biHeight));
-        const auto bytes = dib::CheckedImageSize(header->biWidth, rows, header->biBitCount, 4);
+        const auto bytes = core::CheckedImageSize(header->biWidth, rows, header->biBitCount, 4);
         if (!bytes || *bytes > blockBytes - offset)
             return DIB_ERR_INVALID;
     }

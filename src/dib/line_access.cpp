@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <dib/TDib.h>
-#include <dib/internal/checked_size.h>
+#include <core/checked_size.h>
 #include <dib/internal/dib_access.h>
 #include <dib/internal/status_map.h>
 #include <limits>
@@ -179,7 +179,7 @@ int TDib::GetPorcioBitmap(tagRECT* rect, TDib*& out) const
 
 unsigned long TDib::TamanyLinia(int width, int bitsPerPixel, int alignment)
 {
-    const auto n = dib::CheckedLineSize(width, bitsPerPixel, alignment);
+    const auto n = core::CheckedLineSize(width, bitsPerPixel, alignment);
     if (!n || *n > std::numeric_limits<unsigned long>::max())
         return 0;
     return static_cast<unsigned long>(*n);
@@ -187,10 +187,10 @@ unsigned long TDib::TamanyLinia(int width, int bitsPerPixel, int alignment)
 
 std::uint32_t TDib::TamanyBitmap(int width, int height, int bitsPerPixel, int alignment)
 {
-    const auto line = dib::CheckedLineSize(width, bitsPerPixel, alignment);
+    const auto line = core::CheckedLineSize(width, bitsPerPixel, alignment);
     if (!line || height < 0)
         return 0;
-    const auto total = dib::CheckedMul(*line, static_cast<std::uint64_t>(height));
+    const auto total = core::CheckedMul(*line, static_cast<std::uint64_t>(height));
     if (!total || *total > std::numeric_limits<std::uint32_t>::max())
         return 0;
     return static_cast<std::uint32_t>(*total);

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dib/TDib.h>
-#include <dib/internal/checked_size.h>
+#include <core/checked_size.h>
 #include <dib/internal/dib_access.h>
 #include <dib/internal/status_map.h>
 #include <memory>
@@ -30,7 +30,7 @@ using Buffer = std::unique_ptr<unsigned char, FreeDeleter>;
 
 Buffer AllocateLine(std::uint64_t bytes)
 {
-    if (bytes == 0 || !dib::FitsAllocation(bytes))
+    if (bytes == 0 || !core::FitsAllocation(bytes))
         return nullptr;
     return Buffer(static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(bytes))));
 }
@@ -64,7 +64,7 @@ int TDib::GetPaleta(tagRGBQUAD* palette, int* used) const
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8)
         return count;
     const int width = m_bitmap.Width;
-    const auto lineBytes = dib::CheckedLineSize(width, bits, 0);
+    const auto lineBytes = core::CheckedLineSize(width, bits, 0);
     if (!lineBytes || *lineBytes == 0)
         return count;
     Buffer line = AllocateLine(*lineBytes);

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <dib/TDib.h>
-#include <dib/internal/checked_size.h>
+#include <core/checked_size.h>
 #include <dib/internal/status_map.h>
 #include <raster/kernel.h>
 

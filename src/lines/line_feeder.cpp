@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <dib/LineConsumer.h>
 #include <dib/TDib.h>
-#include <dib/internal/checked_size.h>
+#include <core/checked_size.h>
 #include <dib/internal/dib_access.h>
 #include <dib/internal/status_map.h>
 #include <memory>
@@ -33,7 +33,7 @@ std::uint64_t DeliveredBytes(const _BITMAPHANDLE& b, int firstColumn, int pixelC
         return stride - offset; // the stored line from firstColumn to its end
     if (pixelCount == 0 || std::int64_t(firstColumn) + pixelCount > b.Width)
         return 0;
-    const auto bytes = dib::CheckedLineSize(pixelCount, b.BitsPerPixel, 0);
+    const auto bytes = core::CheckedLineSize(pixelCount, b.BitsPerPixel, 0);
     if (!bytes || *bytes == 0 || *bytes > stride - offset)
         return 0;
     return *bytes;
@@ -56,7 +56,7 @@ int TDib::ProcesarLiniesDIB(TProcesLiniaDIB* consumer, int firstLine, int lineCo
     if (firstLine < 0 || std::int64_t(firstLine) + lineCount > height)
         return DIB_ERR_INVALID;
     const std::uint64_t bytes = DeliveredBytes(m_bitmap, firstColumn, pixelCount);
-    if (bytes == 0 || !dib::FitsAllocation(bytes))
+    if (bytes == 0 || !core::FitsAllocation(bytes))
         return DIB_ERR_INVALID;
 
     std::unique_ptr<unsigned char, FreeDeleter> buffer(

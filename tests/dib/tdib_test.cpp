@@ -1,7 +1,7 @@
 // Lifecycle, creation, import, export and queries of TDib; the status mapping and checked sizes.
 #include <cstring>
 #include <dib/TDib.h>
-#include <dib/internal/checked_size.h>
+#include <core/checked_size.h>
 #include <dib/internal/dib_access.h>
 #include <dib/internal/status_map.h>
 #include <gtest/gtest.h>
@@ -36,16 +36,16 @@ TEST(StatusMap, KernelResultsMapToLibraryStatuses)
 
 TEST(CheckedSize, LineRuleAndOverflow)
 {
-    EXPECT_EQ(dib::CheckedLineSize(10, 1, 4), 4u);
-    EXPECT_EQ(dib::CheckedLineSize(3, 12, 0), 4u);
-    EXPECT_EQ(dib::CheckedLineSize(7, 2, 0), 2u);
-    EXPECT_EQ(dib::CheckedLineSize(INT64_MAX, 64, 0), std::nullopt);
-    EXPECT_EQ(dib::CheckedLineSize(-1, 8, 0), std::nullopt);
-    EXPECT_EQ(dib::CheckedLineSize(10, 0, 0), std::nullopt);
-    EXPECT_EQ(dib::CheckedImageSize(1u << 31, 1u << 31, 48), std::nullopt);
-    EXPECT_EQ(dib::CheckedImageSize(20000, 20000, 24), 1200000000u);
-    EXPECT_EQ(dib::CheckedMul(UINT64_MAX, 2), std::nullopt);
-    EXPECT_EQ(dib::CheckedAdd(UINT64_MAX, 1), std::nullopt);
+    EXPECT_EQ(core::CheckedLineSize(10, 1, 4), 4u);
+    EXPECT_EQ(core::CheckedLineSize(3, 12, 0), 4u);
+    EXPECT_EQ(core::CheckedLineSize(7, 2, 0), 2u);
+    EXPECT_EQ(core::CheckedLineSize(INT64_MAX, 64, 0), std::nullopt);
+    EXPECT_EQ(core::CheckedLineSize(-1, 8, 0), std::nullopt);
+    EXPECT_EQ(core::CheckedLineSize(10, 0, 0), std::nullopt);
+    EXPECT_EQ(core::CheckedImageSize(1u << 31, 1u << 31, 48), std::nullopt);
+    EXPECT_EQ(core::CheckedImageSize(20000, 20000, 24), 1200000000u);
+    EXPECT_EQ(core::CheckedMul(UINT64_MAX, 2), std::nullopt);
+    EXPECT_EQ(core::CheckedAdd(UINT64_MAX, 1), std::nullopt);
 }
 
 TEST(TDib, NewImageIsEmpty)

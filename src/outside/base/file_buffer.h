@@ -5,7 +5,7 @@
 // too, but a failure found only there cannot be reported: call Close.
 #pragma once
 
-#include "outside_api.h"
+#include "../outside_api.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -5,9 +5,9 @@
 // bitmap.
 #pragma once
 
-#include "outside_api.h"
-#include "win/afx.h"
-#include "win/windef.h"
+#include "../outside_api.h"
+#include "../win/afx.h"
+#include "../win/windef.h"
 
 #include <memory>
 

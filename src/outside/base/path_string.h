@@ -1,7 +1,7 @@
 // path_string.h - a wide-character file path with the file operations the library needs.
 #pragma once
 
-#include "outside_api.h"
+#include "../outside_api.h"
 
 #include <cstdint>
 #include <string>

@@ -16,7 +16,7 @@
 // used by one thread at a time; only Aturar() may be called from another thread.
 #pragma once
 
-#include "outside_api.h"
+#include "../outside_api.h"
 
 #include <atomic>
 #include <cstdint>

@@ -16,7 +16,7 @@
 // (reading gives the defaults; writing fails and leaves it alone).
 #pragma once
 
-#include "outside_api.h"
+#include "../outside_api.h"
 
 #include <cstdint>
 #include <string>

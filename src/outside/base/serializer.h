@@ -23,7 +23,7 @@
 // invalid stream. ReadRecord gives 1 when the payload was read, 0 on any failure.
 #pragma once
 
-#include "outside_api.h"
+#include "../outside_api.h"
 
 #include <cstddef>
 #include <cstdint>

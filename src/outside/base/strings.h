@@ -1,7 +1,7 @@
 // strings.h - lists of wide strings and the UTF-8 conversion with a byte limit.
 #pragma once
 
-#include "outside_api.h"
+#include "../outside_api.h"
 
 #include <cstddef>
 #include <string>

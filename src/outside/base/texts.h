@@ -12,9 +12,9 @@
 // them by holding the same block.
 #pragma once
 
-#include "outside_api.h"
-#include "win/afx.h"
-#include "win/windef.h"
+#include "../outside_api.h"
+#include "../win/afx.h"
+#include "../win/windef.h"
 
 #include <cstddef>
 #include <ctime>

@@ -5,7 +5,7 @@
 // C++ RTTI crossing the shared-library boundary.
 #pragma once
 
-#include "outside_api.h"
+#include "../outside_api.h"
 
 #include <cstdio>
 

@@ -11,8 +11,8 @@
 // never dereferenced; a handle that is not a live window makes the calls fail. Thread-safe.
 #pragma once
 
-#include "outside_api.h"
-#include "win/windef.h"
+#include "../outside_api.h"
+#include "../win/windef.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // word2byte.h - 16-bit to 8-bit sample conversion table.
 #pragma once
 
-#include "outside_api.h"
+#include "../outside_api.h"
 
 #include <array>
 #include <cstdint>

@@ -7,7 +7,7 @@
 // document may be read from several threads.
 #pragma once
 
-#include "outside_api.h"
+#include "../outside_api.h"
 
 #include <memory>
 

@@ -15,7 +15,7 @@
 #pragma once
 
 #include <cstdint>
-#include <win/windef.h>
+#include "../win/windef.h"
 
 constexpr std::uint32_t BITMAPHANDLE_SIZE = 284;
 

@@ -24,10 +24,10 @@
 #pragma once
 
 #include <cstdint>
-#include <outside_api.h>
-#include <raster/bitmap_handle.h>
-#include <raster/kernel_status.h>
-#include <win/windef.h>
+#include "../outside_api.h"
+#include "bitmap_handle.h"
+#include "kernel_status.h"
+#include "../win/windef.h"
 
 // ---- records and storage --------------------------------------------------------------------
 

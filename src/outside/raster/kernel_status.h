@@ -5,7 +5,7 @@
 // status callback (or a per-rows callback) asked the operation to stop.
 #pragma once
 
-#include <outside_api.h>
+#include "../outside_api.h"
 
 constexpr int RK_SUCCESS = 1;
 constexpr int RK_FAILURE = 0;              // failed, no more specific reason

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <raster/kernel.h>
+#include "kernel.h"
 #include <vector>
 
 namespace rk {

@@ -14,14 +14,14 @@
 #include <cstdarg>
 #include <cstddef>
 #include <new>
-#include <outside_api.h>
+#include "../outside_api.h"
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
-#include <win/gdi.h>
-#include <win/windef.h>
+#include "gdi.h"
+#include "windef.h"
 
 // ---- exceptions ---------------------------------------------------------------------------
 

@@ -13,8 +13,8 @@
 // bitmaps made compatible with it are 32-bit.
 #pragma once
 
-#include <outside_api.h>
-#include <win/windef.h>
+#include "../outside_api.h"
+#include "windef.h"
 
 typedef struct _cairo cairo_t;
 

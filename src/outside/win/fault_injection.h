@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstddef>
-#include <outside_api.h>
+#include "../outside_api.h"
 
 // After this call, n further GlobalAlloc calls succeed and every later one fails (null) as if
 // memory were exhausted. n = -1 (or any negative n) turns the failure off. Process-wide; the

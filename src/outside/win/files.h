@@ -5,10 +5,10 @@
 #pragma once
 
 #include <cstdio>
-#include <outside_api.h>
+#include "../outside_api.h"
 #include <string>
 #include <string_view>
-#include <win/windef.h>
+#include "windef.h"
 
 // UTF-8 of a wide string; every code point above U+10FFFF or in the surrogate range becomes
 // U+FFFD.

@@ -15,8 +15,8 @@
 // the call fail with its documented failure result. All calls are thread-safe (one lock).
 #pragma once
 
-#include <outside_api.h>
-#include <win/windef.h>
+#include "../outside_api.h"
+#include "windef.h"
 
 // ---- constants ----------------------------------------------------------------------------
 constexpr UINT DIB_PAL_COLORS = 1;

@@ -3,7 +3,7 @@
 // registry lock to be held by its caller.
 #pragma once
 
-#include "win/gdi.h"
+#include "gdi.h"
 
 #include <atomic>
 #include <cairo.h>

@@ -12,8 +12,8 @@
 // with a null handle (the limit keeps absurd sizes read from files from reaching the allocator).
 #pragma once
 
-#include <outside_api.h>
-#include <win/windef.h>
+#include "../outside_api.h"
+#include "windef.h"
 
 constexpr UINT GMEM_FIXED = 0x0000;
 constexpr UINT GMEM_MOVEABLE = 0x0002;

@@ -13,8 +13,8 @@
 // valid, at a fixed address, until the module is destroyed.
 #pragma once
 
-#include <outside_api.h>
-#include <win/windef.h>
+#include "../outside_api.h"
+#include "windef.h"
 
 inline bool IS_INTRESOURCE(const void* p)
 {

@@ -14,7 +14,7 @@
 #include <limits>
 #include <optional>
 
-namespace dib {
+namespace core {
 
 // Largest depth any image of the library uses (48-bit colour, 64-bit for future layouts).
 constexpr std::int64_t kMaxBitsPerPixel = 64;
@@ -100,4 +100,4 @@ constexpr bool FitsAllocation(std::uint64_t bytes,
            bytes <= std::numeric_limits<std::size_t>::max();
 }
 
-} // namespace dib
+} // namespace core

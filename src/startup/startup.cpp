@@ -1,0 +1,26 @@
+// startup.cpp - the one start-up path, shared by the shared library and the tests.
+#include "startup.h"
+
+#include <atomic>
+#include <codec/tiff_support.h>
+#include <dib/internal/library_module.h>
+#include <mutex>
+
+namespace dib {
+namespace {
+std::atomic<bool> g_done{false};
+}
+
+void Startup()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        LibraryModule();
+        codec::InstallTiffHandlersOnce();
+        g_done.store(true, std::memory_order_release);
+    });
+}
+
+bool StartupDone() { return g_done.load(std::memory_order_acquire); }
+
+} // namespace dib
