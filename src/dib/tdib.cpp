@@ -150,8 +150,12 @@ int TDib::Crear(int width, int height, int bitsPerPixel, const tagRGBQUAD* palet
     Done();
     const int r = RkCreateBitmap(&m_bitmap, BITMAPHANDLE_SIZE, kMemoryConventional, width, height,
                                  bitsPerPixel, RK_ORDER_BGR, palette, RK_TOP_LEFT);
-    if (r <= 0)
+    if (r <= 0) {
+        // The kernel leaves the requested geometry in a record it could not fill; an empty
+        // image answers zero sizes.
+        Done();
         return dib::StatusFromKernel(r);
+    }
     m_bitmap.ViewPerspective = RK_TOP_LEFT;
     if (bitsPerPixel == 32) {
         m_canalAlpha = 3;
@@ -197,8 +201,10 @@ int TDib::CrearDisc(int width, int height, int bitsPerPixel, const tagRGBQUAD* p
     }
     const int r = RkCreateBitmap(&m_bitmap, BITMAPHANDLE_SIZE, RK_MEMORY_DISK, width, height,
                                  bitsPerPixel, RK_ORDER_BGR, palette, RK_TOP_LEFT);
-    if (r <= 0)
+    if (r <= 0) {
+        Done(); // as in Crear
         return dib::StatusFromKernel(r);
+    }
     m_bitmap.ViewPerspective = RK_TOP_LEFT;
     return DIB_OK;
 }

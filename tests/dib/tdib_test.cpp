@@ -1,4 +1,5 @@
 // Lifecycle, creation, import, export and queries of TDib; the status mapping and checked sizes.
+#include <cstdlib>
 #include <cstring>
 #include <dib/TDib.h>
 #include <core/checked_size.h>
@@ -6,6 +7,7 @@
 #include <dib/internal/status_map.h>
 #include <gtest/gtest.h>
 #include <raster/kernel.h>
+#include <string>
 #include <vector>
 #include <win/gdi.h>
 #include <win/global_memory.h>
@@ -210,4 +212,38 @@ TEST(TDib, CopyFailureThrowsAndAssignmentKeepsTheTarget)
     TDib fresh;
     EXPECT_EQ(fresh.Crear(4, 4, 24), -3001);
     EXPECT_EQ(fresh.EsBuit(), 1);
+}
+
+// A creation that fails (no memory, no temporary folder) leaves the empty image, not one that
+// is empty yet answers the size that was asked for.
+TEST(TDib, FailedCreationLeavesNoSize)
+{
+    const char* oldTmp = std::getenv("TMPDIR");
+    const std::string saved = oldTmp ? oldTmp : "";
+    enum Cause { NoMemory, NoTmpFolder };
+    struct Case {
+        bool disc;
+        Cause cause;
+        int status;
+    } cases[] = {{false, NoMemory, -3001}, {true, NoMemory, -3001}, {true, NoTmpFolder, -3006}};
+    for (const Case& c : cases) {
+        TDib d;
+        ASSERT_EQ(d.Crear(6, 5, 8), 0); // a filled image is released first
+        if (c.cause == NoMemory)
+            RkFailAllocationsAfter(0);
+        else
+            ::setenv("TMPDIR", "/nonexistent/libdib-test", 1);
+        const int r = c.disc ? d.CrearDisc(40, 30, 8) : d.Crear(40, 30, 8);
+        RkFailAllocationsAfter(-1);
+        if (oldTmp)
+            ::setenv("TMPDIR", saved.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+        EXPECT_EQ(r, c.status) << c.disc << c.cause;
+        EXPECT_EQ(d.EsBuit(), 1);
+        EXPECT_EQ(d.GetMidaX(), 0);
+        EXPECT_EQ(d.GetMidaY(), 0);
+        EXPECT_EQ(d.GetBitsPerPixel(), 0);
+        EXPECT_EQ(d.GetBytesPerLinia(), 0);
+    }
 }

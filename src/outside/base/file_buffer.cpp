@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <sys/stat.h>
 #include <unistd.h>
 
 CFileBuffer::CFileBuffer() = default;
@@ -18,7 +19,10 @@ CFileBuffer::~CFileBuffer()
 
 int CFileBuffer::Open(const wchar_t* path, unsigned flags, std::size_t bufferSize)
 {
-    Close();
+    // The failure of the file still open is reported here, never dropped; m_error keeps it
+    // visible through HasError until an Open succeeds.
+    if (!Close())
+        return 0;
     m_error = false;
     m_total = 0;
     if (!path || !*path || !(flags & (modeWrite | modeReadWrite)))
@@ -42,9 +46,19 @@ int CFileBuffer::Open(const wchar_t* path, unsigned flags, std::size_t bufferSiz
     } catch (const std::exception&) {
         return 0;
     }
-    const int fd = ::open(utf8.c_str(), oflags, 0666);
+    // O_NONBLOCK keeps a FIFO from holding the open until a reader comes; writes then block
+    // as usual. A FIFO opened read-write never waits at open, but with no other reader the
+    // writer would wait forever once the pipe is full: refused.
+    const int fd = ::open(utf8.c_str(), oflags | O_NONBLOCK, 0666);
     if (fd < 0)
         return 0;
+    struct stat st {};
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || (S_ISFIFO(st.st_mode) && (oflags & O_RDWR)) || fl < 0 ||
+        ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return 0;
+    }
     m_fd = fd;
     m_buffer = std::move(buffer);
     m_capacity = bufferSize;

@@ -36,7 +36,10 @@ public:
     // without modeCreate the file must exist and writing starts at its beginning (truncated
     // unless modeNoTruncate). bufferSize 0 means the default; above kMaxBuffer it is refused.
     // 1 on success, 0 on failure (bad arguments, the file cannot be opened, no memory for the
-    // buffer). Closes any file open before.
+    // buffer). A FIFO is taken only with modeWrite and only while a reader holds it open;
+    // Open never waits for one. Closes any file open before; when that close fails (Close
+    // would answer 0: bytes written to it did not all arrive), nothing is opened, the answer
+    // is 0 and HasError stays 1, so the failure is not lost; the next Open proceeds.
     int Open(const wchar_t* path, unsigned flags, std::size_t bufferSize = kDefaultBuffer);
 
     // Appends count bytes (data may be null only when count is 0). 1 on success, 0 when the

@@ -4,19 +4,20 @@
 // TCarpetaRegistry.
 #include "base/registry.h"
 
+#include "base/registry_case_fold.h"
 #include "base/registry_internal.h"
 #include "win/files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cwctype>
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
 #include <pwd.h>
 #include <sstream>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,6 +66,31 @@ bool MakeFolders(const std::string& path)
 
 // ---- names ---------------------------------------------------------------------------------
 
+// True when every code point of text is a Unicode scalar value. A lone surrogate or a value
+// above U+10FFFF has no UTF-8 form: stored, it would become U+FFFD and share the entry of
+// another name.
+bool ScalarValues(std::wstring_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](wchar_t c) {
+        const auto cp = static_cast<std::uint32_t>(c);
+        return cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    });
+}
+
+// Case folding by a fixed table (Unicode simple case folding), never by the process locale:
+// a name must find its value whatever locale the writing and the reading programs run in.
+wchar_t FoldChar(wchar_t c)
+{
+    const auto cp = static_cast<std::uint32_t>(c);
+    const auto* const end = std::end(base_fold::kRuns);
+    const auto* run =
+        std::lower_bound(std::begin(base_fold::kRuns), end, cp,
+                         [](const base_fold::Run& r, std::uint32_t v) { return r.last < v; });
+    if (run == end || cp < run->first || (cp - run->first) % run->step != 0)
+        return c;
+    return static_cast<wchar_t>(static_cast<std::int32_t>(cp) + run->delta);
+}
+
 std::wstring NormalisePath(const wchar_t* path)
 {
     std::wstring out, part;
@@ -90,7 +116,7 @@ bool SameName(const std::wstring& a, const std::wstring& b)
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i])))
+        if (FoldChar(a[i]) != FoldChar(b[i]))
             return false;
     }
     return true;
@@ -105,9 +131,10 @@ std::string Escape(const std::wstring& w)
         // ';' and '#' would start a comment line when they lead a value name.
         if (c < 0x20 || c == 0x7F || c == '%' || c == '=' || c == '[' || c == ']' || c == ';' ||
             c == '#') {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", c);
-            out += buf;
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
         } else {
             out += static_cast<char>(c);
         }
@@ -155,7 +182,7 @@ std::wstring Folded(const std::wstring& name)
 {
     std::wstring f(name);
     for (wchar_t& c : f)
-        c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+        c = FoldChar(c);
     return f;
 }
 
@@ -231,14 +258,19 @@ bool ParseValue(const std::string& line, Value& v)
 }
 
 // Parses the store text. Unknown or malformed lines are skipped: a damaged line costs that
-// value only.
+// value only. A leading byte-order mark (an editor may add one) is skipped. A section whose
+// path is empty ("[]") is the root key.
 Store Parse(const std::string& text)
 {
     Store store;
     Key* current = nullptr;
     std::istringstream in(text);
     std::string line;
+    bool first = true;
     while (std::getline(in, line)) {
+        if (first && line.rfind("\xEF\xBB\xBF", 0) == 0)
+            line.erase(0, 3);
+        first = false;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (line.empty() || line[0] == ';' || line[0] == '#')
@@ -249,9 +281,7 @@ Store Parse(const std::string& text)
             if (end == std::string::npos || end < 1)
                 continue;
             const std::wstring raw = Unescape(line.substr(1, end - 1));
-            const std::wstring path = NormalisePath(raw.c_str());
-            if (!path.empty())
-                current = &store.Obtain(path);
+            current = &store.Obtain(NormalisePath(raw.c_str()));
             continue;
         }
         Value v;
@@ -380,6 +410,9 @@ bool Commit(const std::wstring& path, const std::vector<Value>& changes)
     for (const Value& v : changes)
         key.values.Set(v);
     const std::string text = Serialise(store);
+    // A store the reader would refuse must never replace one it accepts.
+    if (text.size() > kMaxStore)
+        return false;
 
     // One fixed temporary name is enough: only the lock holder writes it, and a file left by
     // a writer that died is simply overwritten.
@@ -435,7 +468,7 @@ void SetRegistryCommitHook(RegistryCommitHook hook)
 
 TCarpetaRegistry::TCarpetaRegistry(HKEY root, const wchar_t* path)
 {
-    if (root != HKEY_CURRENT_USER || !path)
+    if (root != HKEY_CURRENT_USER || !path || !ScalarValues(path))
         return;
     try {
         m_path = NormalisePath(path);
@@ -446,7 +479,7 @@ TCarpetaRegistry::TCarpetaRegistry(HKEY root, const wchar_t* path)
 
 TCarpetaRegistry::TCarpetaRegistry(const TCarpetaRegistry& parent, const wchar_t* name)
 {
-    if (!parent.m_valid)
+    if (!parent.m_valid || (name && !ScalarValues(name)))
         return;
     try {
         m_path = parent.m_path;
@@ -576,7 +609,7 @@ int TCarpetaRegistry::TornaText(const wchar_t* name, std::wstring& value, const 
 
 int TCarpetaRegistry::Entrar(Canvi c)
 {
-    if (m_mode != 1 || c.name.empty())
+    if (m_mode != 1 || c.name.empty() || !ScalarValues(c.name) || !ScalarValues(c.sz))
         return 0;
     try {
         m_canvis.push_back(c);

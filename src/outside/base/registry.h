@@ -3,9 +3,13 @@
 // HKEY_CURRENT_USER is one text file, ${XDG_CONFIG_HOME:-~/.config}/libdib/registry.txt
 // (UTF-8): each key path is a section "[Software\Corvane\Twain]" and each value a line
 // "name=dword:123" or "name=sz:text" ('%', '=', '[', ']' and control characters in names,
-// paths and texts are written as %XX). Key paths and value names compare without regard to
-// case; key paths are split at backslashes only, and empty components are ignored ("A\\B\" is
-// "A\B").
+// paths and texts are written as %XX); the root key itself is the section "[]". A leading
+// UTF-8 byte-order mark is skipped. Key paths and value names compare without regard to case,
+// by Unicode simple case folding (a fixed table, Unicode 14.0, without the Turkic dotted and
+// dotless i rules) whatever the process locale; key paths are split at backslashes only, and
+// empty components are ignored ("A\\B\" is "A\B", and "" or "\" is the root key). Paths,
+// names and texts must be Unicode scalar values: one holding a lone surrogate or a value above
+// U+10FFFF has no UTF-8 form and is refused (the folder never opens, the value is not taken).
 //
 // Writes are atomic and merge: closing a folder opened for writing takes an exclusive lock on
 // registry.txt.lock, reads the store again, applies this folder's changes, writes
@@ -13,7 +17,8 @@
 // any point leaves the previous store whole; two writers (threads or processes) that change
 // different values both keep their changes. Readers never lock: they see the store before or
 // after a write, never a mix. A store larger than 16 MiB, or that cannot be read, is refused
-// (reading gives the defaults; writing fails and leaves it alone).
+// (reading gives the defaults; writing fails and leaves it alone), and a commit that would make
+// the store larger than 16 MiB fails and leaves the store as it was.
 #pragma once
 
 #include "../outside_api.h"
@@ -30,11 +35,12 @@ using HKEY = HKEY__*;
 
 class OUTSIDE_API TCarpetaRegistry {
 public:
-    // A folder at path under root (not opened yet). A root other than HKEY_CURRENT_USER, or a
-    // null path, makes a folder that never opens.
+    // A folder at path under root (not opened yet). A root other than HKEY_CURRENT_USER, a
+    // null path, or one that is not all Unicode scalar values, makes a folder that never opens.
     TCarpetaRegistry(HKEY root, const wchar_t* path);
     // The sub-folder name of parent (parent need not be open). A null or empty name is the
-    // parent's own folder.
+    // parent's own folder; a name that is not all Unicode scalar values makes a folder that
+    // never opens.
     TCarpetaRegistry(const TCarpetaRegistry& parent, const wchar_t* name);
     ~TCarpetaRegistry(); // Tancar
     TCarpetaRegistry(const TCarpetaRegistry&) = delete;
@@ -45,8 +51,9 @@ public:
     // created on Tancar. Any other mode, or a folder already open, gives 0.
     int Obrir(int mode);
     // Closes. For a folder open for writing, commits the changes as described above: 1 when
-    // they were stored (or there were none), 0 when the store could not be written (the
-    // changes are then lost and the store unchanged). A closed folder gives 1.
+    // they were stored (or there were none), 0 when the store could not be written or would
+    // grow beyond 16 MiB (the changes are then lost and the store unchanged). A closed folder
+    // gives 1.
     int Tancar();
     int EsOberta() const { return m_mode >= 0 ? 1 : 0; }
 
@@ -57,7 +64,8 @@ public:
     // Reads a text value the same way.
     int TornaText(const wchar_t* name, std::wstring& value, const wchar_t* def) const;
 
-    // Records a value to write on Tancar (folder open for writing, name not null). 1 or 0.
+    // Records a value to write on Tancar (folder open for writing, name not null or empty,
+    // name and text all Unicode scalar values). 1 or 0.
     int EntraValor(const wchar_t* name, std::uint32_t value);
     int EntraText(const wchar_t* name, const wchar_t* value);
 

@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +45,28 @@ bool ValidStreamHeader(const std::uint8_t* h)
 {
     return std::memcmp(h, kMagic, 4) == 0 && h[4] == (kFormatVersion & 0xFF) &&
            h[5] == (kFormatVersion >> 8) && h[6] == 0 && h[7] == 0;
+}
+
+// Opens path for reading (a regular file only) or for writing (created or truncated) as a
+// stdio stream. O_NONBLOCK keeps a FIFO from holding the open until a peer comes (a FIFO to
+// write with no reader fails at once); reads and writes then block as usual.
+FILE* OpenStream(const std::string& path, bool write)
+{
+    const int oflags = (write ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;
+    const int fd = ::open(path.c_str(), oflags, 0666);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || (!write && !S_ISREG(st.st_mode)) || fl < 0 ||
+        ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    FILE* f = ::fdopen(fd, write ? "wb" : "rb");
+    if (!f)
+        ::close(fd);
+    return f;
 }
 
 } // namespace
@@ -85,14 +109,14 @@ int TSerializer::Tancar()
 
 int TSerializer::ObrirFitxer(const wchar_t* path, int mode)
 {
-    Tancar();
+    const int closed = Tancar();
     m_memoria.clear();
-    if (!path || !*path || (mode != 0 && mode != 1))
+    if (!closed || !path || !*path || (mode != 0 && mode != 1))
         return 0;
     std::string utf8;
     if (!PathToUtf8(path, utf8))
         return 0;
-    FILE* f = std::fopen(utf8.c_str(), mode == 0 ? "rb" : "wb");
+    FILE* f = OpenStream(utf8, mode == 1);
     if (!f)
         return 0;
     m_fitxer = f;
@@ -107,7 +131,7 @@ int TSerializer::ObrirFitxer(const wchar_t* path, int mode)
         return 1;
     }
     struct stat st {};
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(::fileno(f), &st) != 0) {
         Tancar();
         return 0;
     }
@@ -123,9 +147,10 @@ int TSerializer::ObrirFitxer(const wchar_t* path, int mode)
 
 int TSerializer::ObrirMemoria(const void* data, std::size_t size)
 {
-    Tancar();
+    const int closed = Tancar();
     m_memoria.clear();
-    if (!data || size < kStreamHeader || !ValidStreamHeader(static_cast<const std::uint8_t*>(data)))
+    if (!closed || !data || size < kStreamHeader ||
+        !ValidStreamHeader(static_cast<const std::uint8_t*>(data)))
         return 0;
     m_mode = Mode::LecturaMemoria;
     m_dades = static_cast<const std::uint8_t*>(data);
@@ -136,8 +161,10 @@ int TSerializer::ObrirMemoria(const void* data, std::size_t size)
 
 int TSerializer::CrearMemoria()
 {
-    Tancar();
+    const int closed = Tancar();
     m_memoria.clear();
+    if (!closed)
+        return 0;
     m_mode = Mode::EscripturaMemoria;
     std::uint8_t h[kStreamHeader];
     StreamHeader(h);

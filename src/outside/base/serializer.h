@@ -54,8 +54,14 @@ public:
     TSerializer(const TSerializer&) = delete;
     TSerializer& operator=(const TSerializer&) = delete;
 
-    // Opens a file: mode 0 reads (the stream header is checked), 1 creates or truncates and
-    // writes the stream header. Closes what was open first. 1 on success, 0 on failure.
+    // ObrirFitxer, ObrirMemoria and CrearMemoria first close what was open. When that close
+    // fails (Tancar would answer 0: bytes written to the stream did not all arrive), they open
+    // nothing and answer 0, so the failure is not lost; the object is then closed and the
+    // next call proceeds.
+    //
+    // Opens a file: mode 0 reads a regular file (the stream header is checked), 1 creates or
+    // truncates and writes the stream header (a device or a FIFO with a reader is accepted).
+    // Neither waits on a FIFO: one without a peer fails at once. 1 on success, 0 on failure.
     int ObrirFitxer(const wchar_t* path, int mode);
     // Reads a stream held in memory. The bytes are not copied: they must outlive the reading.
     // 1 on success, 0 when data is null, or the stream header is missing or invalid.

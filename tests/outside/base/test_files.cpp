@@ -6,11 +6,14 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -169,6 +172,44 @@ TEST(FileBuffer, WriteErrorsAreKept)
     EXPECT_EQ(f.Open(L"/nonexistent/folder/x", CFileBuffer::modeCreate | CFileBuffer::modeWrite),
               0);
     EXPECT_EQ(f.Write(nullptr, 0), 0); // not open
+}
+
+// Re-opening a buffer whose bytes could not be written reports that failure instead of
+// dropping it; once reported, the next Open proceeds.
+TEST(FileBuffer, ReopeningReportsTheFailedClose)
+{
+    CFileBuffer f;
+    ASSERT_EQ(f.Open(L"/dev/full", CFileBuffer::modeWrite), 1);
+    ASSERT_EQ(f.Write("x", 1), 1); // buffered
+    EXPECT_EQ(f.Open(L"/dev/null", CFileBuffer::modeWrite), 0);
+    EXPECT_EQ(f.IsOpen(), 0);
+    EXPECT_EQ(f.HasError(), 1);
+    ASSERT_EQ(f.Open(L"/dev/null", CFileBuffer::modeWrite), 1);
+    EXPECT_EQ(f.HasError(), 0);
+    EXPECT_EQ(f.Write("x", 1), 1);
+    EXPECT_EQ(f.Close(), 1);
+}
+
+// Open never waits on a FIFO: without a reader it fails at once, and read-write (where the
+// writer could fill the pipe and wait forever) is refused; with a reader the bytes flow.
+TEST(FileBuffer, FifoIsNeverWaitedOn)
+{
+    dibtest::TempDir dir;
+    const fs::path fifo = dir.path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    CFileBuffer f;
+    for (unsigned flags : {unsigned(CFileBuffer::modeWrite),
+                           unsigned(CFileBuffer::modeCreate | CFileBuffer::modeWrite)})
+        EXPECT_EQ(f.Open(W(fifo).c_str(), flags), 0) << flags;
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(f.Open(W(fifo).c_str(), CFileBuffer::modeReadWrite), 0);
+    ASSERT_EQ(f.Open(W(fifo).c_str(), CFileBuffer::modeWrite), 1);
+    EXPECT_EQ(f.Write("abc", 3), 1);
+    EXPECT_EQ(f.Close(), 1);
+    char buf[8];
+    EXPECT_EQ(::read(reader, buf, sizeof buf), 3);
+    ::close(reader);
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 #include "base/registry.h"
 #include "base/registry_internal.h"
 #include "support/support.h"
+#include "win/files.h"
 
+#include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -341,6 +343,171 @@ TEST_F(Registry, KilledWriterLeavesThePreviousStore)
     EXPECT_EQ(k.TornaValor(L"KeepOpen", v, -1), 0);
     EXPECT_EQ(k.TornaValor(L"ShowStatus", v, -1), 1);
     EXPECT_EQ(v, 0);
+}
+
+// A commit that would make the store larger than the reader accepts fails and keeps the old
+// store, which stays readable; one that still fits goes through.
+TEST_F(Registry, CommitBeyondTheSizeLimitIsRefused)
+{
+    {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+        ASSERT_EQ(k.Obrir(1), 1);
+        k.EntraValor(L"A", 1);
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    {
+        // One text value brings the store to about 64 bytes below 16 MiB ('%' is stored as
+        // "%25", so memory stays small).
+        const std::string head = "\n[Big]\nV=sz:";
+        const std::size_t room = (16u << 20) - 64 - StoreText().size() - head.size() - 1;
+        std::string value;
+        for (std::size_t i = 0; i < room / 3; ++i)
+            value += "%25";
+        std::ofstream(TCarpetaRegistry::GetFitxerMagatzem(), std::ios::app)
+            << head << value << "\n";
+    }
+    {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+        ASSERT_EQ(k.Obrir(1), 1);
+        k.EntraValor(L"B", 2); // fits
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    const std::string fitted = StoreText();
+    ASSERT_LE(fitted.size(), 16u << 20);
+    TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+    ASSERT_EQ(k.Obrir(1), 1);
+    k.EntraText(L"C", std::wstring(100, L'x').c_str());
+    EXPECT_EQ(k.Tancar(), 0);
+    EXPECT_EQ(StoreText(), fitted);
+    ASSERT_EQ(k.Obrir(0), 1);
+    int v = 0;
+    EXPECT_EQ(k.TornaValor(L"B", v, 0), 1);
+    EXPECT_EQ(v, 2);
+    std::wstring c;
+    EXPECT_EQ(k.TornaText(L"C", c, nullptr), 0);
+}
+
+// The root key holds values like any other, and commits of other keys keep them.
+TEST_F(Registry, RootKeyValuesRoundTrip)
+{
+    for (const wchar_t* root : {L"", L"\\", L"\\\\"}) {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, root);
+        EXPECT_EQ(k.GetPath(), L"");
+        ASSERT_EQ(k.Obrir(1), 1);
+        EXPECT_EQ(k.EntraValor(root[0] ? L"Slash" : L"Empty", 7), 1);
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+        ASSERT_EQ(k.Obrir(1), 1);
+        k.EntraValor(L"Other", 1);
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    TCarpetaRegistry root(HKEY_CURRENT_USER, L"\\");
+    ASSERT_EQ(root.Obrir(0), 1);
+    int v = 0;
+    EXPECT_EQ(root.TornaValor(L"empty", v, 0), 1);
+    EXPECT_EQ(v, 7);
+    EXPECT_EQ(root.TornaValor(L"slash", v, 0), 1);
+    EXPECT_EQ(root.TornaValor(L"Other", v, 0), 0);
+}
+
+// An editor may put a byte-order mark before the first section: that section is read, and a
+// commit of another key keeps it.
+TEST_F(Registry, ByteOrderMarkIsSkipped)
+{
+    const std::string file = TCarpetaRegistry::GetFitxerMagatzem();
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    std::ofstream(file) << "\xEF\xBB\xBF[Software\\Corvane\\Twain]\r\nEnableUI=dword:5\r\n";
+    {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, L"Software\\Visor");
+        ASSERT_EQ(k.Obrir(1), 1);
+        k.EntraValor(L"X", 1);
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+    ASSERT_EQ(k.Obrir(0), 1);
+    int v = 0;
+    EXPECT_EQ(k.TornaValor(L"EnableUI", v, 0), 1);
+    EXPECT_EQ(v, 5);
+}
+
+// Code points with no UTF-8 form (lone surrogates, values above U+10FFFF) would be stored as
+// U+FFFD and fall onto that name's entry: refused in names, texts and key paths.
+TEST_F(Registry, NamesThatAreNoUnicodeAreRefused)
+{
+    const std::wstring replacement = L"x\uFFFD";
+    {
+        TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+        ASSERT_EQ(k.Obrir(1), 1);
+        ASSERT_EQ(k.EntraValor(replacement.c_str(), 1), 1);
+        for (wchar_t bad : {wchar_t(0xD800), wchar_t(0xDFFF), wchar_t(0x110000)}) {
+            const std::wstring name = L"x" + std::wstring(1, bad);
+            EXPECT_EQ(k.EntraValor(name.c_str(), 2), 0) << unsigned(bad);
+            EXPECT_EQ(k.EntraText(name.c_str(), L"t"), 0) << unsigned(bad);
+            EXPECT_EQ(k.EntraText(L"Text", name.c_str()), 0) << unsigned(bad);
+            const std::wstring path = std::wstring(kTwain) + L"\\" + name;
+            EXPECT_EQ(TCarpetaRegistry(HKEY_CURRENT_USER, path.c_str()).Obrir(1), 0);
+            EXPECT_EQ(TCarpetaRegistry(k, name.c_str()).Obrir(1), 0);
+        }
+        ASSERT_EQ(k.Tancar(), 1);
+    }
+    TCarpetaRegistry k(HKEY_CURRENT_USER, kTwain);
+    ASSERT_EQ(k.Obrir(0), 1);
+    int v = 0;
+    EXPECT_EQ(k.TornaValor(replacement.c_str(), v, 0), 1);
+    EXPECT_EQ(v, 1);
+    std::wstring t;
+    EXPECT_EQ(k.TornaText(L"Text", t, nullptr), 0);
+    EXPECT_EQ(StoreText().find("[Software\\Corvane\\Twain\\"), std::string::npos);
+}
+
+// Names fold by a fixed table: the same entry is found whatever locale the writing and the
+// reading program run in.
+TEST_F(Registry, CaseFoldingIgnoresTheLocale)
+{
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    struct Case {
+        const wchar_t* written;
+        const wchar_t* read;
+        bool same;
+    } cases[] = {
+        {L"ÉTÉ", L"été", true},
+        {L"ΣΟΦΌΣ", L"σοφό\u03C2", true}, // final sigma
+        {L"ЖУК", L"жук", true},
+        {L"\u212Aelvin", L"kELVIN", true}, // Kelvin sign
+        {L"\u1E9E", L"ß", true},           // capital sharp s
+        {L"Straße", L"STRASSE", false},    // no expansion
+        {L"I", L"ı", false},               // no Turkic rule
+    };
+    for (const char* writer : {"C", "C.UTF-8"}) {
+        for (const char* reader : {"C", "C.UTF-8"}) {
+            if (!std::setlocale(LC_ALL, writer))
+                continue;
+            const std::wstring path = L"Fold\\" + Utf8ToWide(writer) + L"\\" + Utf8ToWide(reader);
+            TCarpetaRegistry w(HKEY_CURRENT_USER, path.c_str());
+            ASSERT_EQ(w.Obrir(1), 1);
+            std::uint32_t n = 1;
+            for (const Case& c : cases)
+                EXPECT_EQ(w.EntraValor(c.written, n++), 1);
+            ASSERT_EQ(w.Tancar(), 1);
+            if (!std::setlocale(LC_ALL, reader))
+                continue;
+            TCarpetaRegistry r(HKEY_CURRENT_USER, path.c_str());
+            ASSERT_EQ(r.Obrir(0), 1);
+            int expected = 1;
+            for (const Case& c : cases) {
+                int v = 0;
+                EXPECT_EQ(r.TornaValor(c.read, v, 0), c.same ? 1 : 0)
+                    << writer << " " << reader << " " << expected;
+                if (c.same) {
+                    EXPECT_EQ(v, expected);
+                }
+                ++expected;
+            }
+        }
+    }
+    std::setlocale(LC_ALL, saved.c_str());
 }
 
 } // namespace

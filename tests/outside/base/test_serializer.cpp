@@ -5,8 +5,11 @@
 #include "win/files.h"
 
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -212,6 +215,46 @@ TEST(Serializer, CancelWhileReadingAPayload)
     ie.Aturar();
     EXPECT_EQ(r.ReadRecord(big.data(), h.mida, &ie), 0);
     EXPECT_EQ(r.ReadHeader(h), -7);
+}
+
+// Re-opening, in any of the three ways, a stream whose bytes could not be written reports that
+// failure instead of dropping it; once reported, the next open proceeds.
+TEST(Serializer, ReopeningReportsTheFailedClose)
+{
+    const std::vector<std::uint8_t> m = SampleStream();
+    for (int way = 0; way < 3; ++way) {
+        TSerializer s;
+        ASSERT_EQ(s.ObrirFitxer(L"/dev/full", 1), 1); // the header waits in the stdio buffer
+        const int r = way == 0   ? s.ObrirFitxer(L"/dev/null", 1)
+                      : way == 1 ? s.ObrirMemoria(m.data(), m.size())
+                                 : s.CrearMemoria();
+        EXPECT_EQ(r, 0) << way;
+        EXPECT_EQ(s.EsObert(), 0) << way;
+        EXPECT_EQ(s.CrearMemoria(), 1) << way;
+        EXPECT_EQ(s.Tancar(), 1) << way;
+    }
+}
+
+// Neither mode waits on a FIFO that no peer holds open; a FIFO with a reader takes a stream.
+TEST(Serializer, FifoIsNeverWaitedOn)
+{
+    dibtest::TempDir dir;
+    const std::string fifo = (dir.path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::wstring path = Utf8ToWide(fifo);
+    TSerializer s;
+    EXPECT_EQ(s.ObrirFitxer(path.c_str(), 0), 0);
+    EXPECT_EQ(s.ObrirFitxer(path.c_str(), 1), 0);
+
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(s.ObrirFitxer(path.c_str(), 0), 0); // not a regular file
+    ASSERT_EQ(s.ObrirFitxer(path.c_str(), 1), 1);
+    EXPECT_EQ(s.WriteRecord("abc", 3, 6), 0);
+    EXPECT_EQ(s.Tancar(), 1);
+    char buf[64];
+    EXPECT_EQ(::read(reader, buf, sizeof buf), 8 + 12 + 3);
+    ::close(reader);
 }
 
 } // namespace
