@@ -252,8 +252,8 @@ void replace(_BITMAPHANDLE* record, std::unique_ptr<Bitmap> fresh)
 void detach(_BITMAPHANDLE* record)
 {
     // Of two records (a copy and its original) detached at once, only the one whose exchange
-    // clears the slot frees the bitmap.
-    // The bitmap itself is not read here: the other record's call may have freed it already.
+    // clears the slot frees the bitmap; neither reads the bitmap itself, which the other may
+    // have freed already.
     std::uint64_t id = recordId(record);
     if (Bitmap* bm = lookup(record)) {
         Slot& slot = *slotAt(id & kSlotMask);
