@@ -14,7 +14,13 @@
 // argument, -5 failure without a specific code (cancellation included), kernel code e as
 // e - 3000.
 //
-// Threads: an image is used by one thread at a time. The status callback is process-wide.
+// Threads: an image (with the device contexts made on it) is used by one thread at a time,
+// reads included. Different images may be used on different threads at once: their row and
+// pixel calls take no process-wide lock, and drawing on their device contexts takes one only
+// to look the handles up, so they do not wait for one another. The status callback is the one
+// exception to per-image state: it is process-wide (SetStatusCallBack) and is called on the
+// thread of whichever operation reports, so with several threads at work it may be called
+// from several at once. Progress given to a call (TIndicadorEstat) is that call's own.
 #pragma once
 
 #include <dib/outside/base/titem.h>
@@ -154,7 +160,8 @@ public:
     double GetMidaRealY() const;
 
     // Installs callback as the kernel's process-wide status callback (user data null) and
-    // returns the one installed before. Null removes it.
+    // returns the one installed before. Null removes it. An operation already running keeps
+    // the callback it started with.
     static DIBSTATUSCALLBACK SetStatusCallBack(DIBSTATUSCALLBACK callback);
 
     // ---- line and pixel access ------------------------------------------------------------

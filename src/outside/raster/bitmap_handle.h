@@ -58,7 +58,7 @@ struct _BITMAPHANDLE {
     std::uint64_t Size;         // BytesPerLine * Height
     tagRGBQUAD* pPalette;       // ColorCount entries owned by the kernel, or null
     void* pStorage;             // the kernel's storage object; opaque
-    std::uint8_t Reserved[204]; // kernel-private (the first 8 bytes: the bitmap's serial)
+    std::uint8_t Reserved[204]; // kernel-private (the first 8 bytes: the bitmap's id)
 };
 #pragma pack(pop)
 static_assert(sizeof(_BITMAPHANDLE) == BITMAPHANDLE_SIZE, "the bitmap record is 284 bytes");

@@ -1,33 +1,100 @@
 // bitmap_records.cpp - bitmap records, their storage and the process-wide status callback.
 //
-//   registry: resolve, attach, replace, detach    live bitmaps behind pStorage
+//   live table: slots, attach, replace, detach, resolve, findLive
 //   RkInitBitmap, RkCreateBitmap, RkFreeBitmap, RkCopyBitmap
 //   RkAccessBitmap, RkReleaseBitmap
 //   RkSetStatusCallback, RkGetStatusCallback, Progress
 //   RkStatusText
 //
-// pStorage is never trusted on its own: every live bitmap is in a registry with a serial number
-// that the record also carries (in its reserved bytes). A record copied byte for byte, then
-// used after the original was freed, or a record never initialised, is refused instead of
-// reaching freed memory, and freeing it twice frees nothing twice.
+// pStorage is never trusted on its own: every live bitmap sits in a slot of the live table
+// under an id that the record also carries (in its reserved bytes). A record copied byte for
+// byte, then used after the original was freed, or a record never initialised, is refused
+// instead of reaching freed memory, and freeing it twice frees nothing twice.
+//
+// The row and pixel calls check a record on every call, so the check takes no lock and does
+// not search: the id names its slot (low kSlotBits bits) and how many bitmaps the slot has held
+// (the bits above), and the slot holds the id and the bitmap while the bitmap is attached.
+// Slots come in chunks that are allocated on first need and never freed, so any index read
+// from a record reaches table memory or is out of range. Only taking a slot for a new bitmap
+// and giving it back take a (short) lock.
 #include "raster/raster_internal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <unordered_map>
 
 namespace rk {
 namespace {
 
-std::mutex g_registryMutex;
-std::unordered_map<const Bitmap*, std::uint64_t> g_live;
-std::uint64_t g_nextId = 1;
+constexpr unsigned kSlotBits = 24;
+constexpr std::uint64_t kSlotMask = (std::uint64_t(1) << kSlotBits) - 1;
+constexpr std::uint64_t kUseMask = (std::uint64_t(1) << (64 - kSlotBits)) - 1;
+constexpr std::uint32_t kChunkSlots = 1024;
+constexpr std::uint32_t kMaxSlots = std::uint32_t(1) << kSlotBits;
+constexpr std::uint32_t kChunks = kMaxSlots / kChunkSlots;
+
+struct Slot {
+    std::atomic<std::uint64_t> id{0}; // the attached bitmap's id; 0 when none is attached
+    std::atomic<Bitmap*> bitmap{nullptr};
+    std::uint64_t uses = 0; // touched only by the bitmap that holds the slot
+};
+
+struct SlotTable {
+    std::atomic<Slot*> chunks[kChunks] = {};
+    std::mutex mutex; // guards free and used
+    std::vector<std::uint32_t> free;
+    std::uint32_t used = 0; // slots handed out at least once
+};
+
+SlotTable g_slots;
 
 std::mutex g_callbackMutex;
 RkStatusCallback g_callback = nullptr;
 void* g_callbackUser = nullptr;
+
+Slot* slotAt(std::uint64_t index)
+{
+    if (index >= kMaxSlots)
+        return nullptr;
+    Slot* chunk = g_slots.chunks[index / kChunkSlots].load(std::memory_order_acquire);
+    return chunk ? &chunk[index % kChunkSlots] : nullptr;
+}
+
+// A slot for a new bitmap; false when memory runs out or every slot is taken.
+bool takeSlot(std::uint32_t& out)
+{
+    std::lock_guard lock(g_slots.mutex);
+    if (!g_slots.free.empty()) {
+        out = g_slots.free.back();
+        g_slots.free.pop_back();
+        return true;
+    }
+    if (g_slots.used == kMaxSlots)
+        return false;
+    const std::uint32_t chunk = g_slots.used / kChunkSlots;
+    if (!g_slots.chunks[chunk].load(std::memory_order_relaxed)) {
+        // Room for every slot to come back, so that giving one back never allocates.
+        try {
+            g_slots.free.reserve(std::size_t(chunk + 1) * kChunkSlots);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        Slot* slots = new (std::nothrow) Slot[kChunkSlots];
+        if (!slots)
+            return false;
+        g_slots.chunks[chunk].store(slots, std::memory_order_release);
+    }
+    out = g_slots.used++;
+    return true;
+}
+
+void giveSlot(std::uint32_t index)
+{
+    std::lock_guard lock(g_slots.mutex);
+    g_slots.free.push_back(index);
+}
 
 std::uint64_t recordId(const _BITMAPHANDLE* r)
 {
@@ -41,17 +108,30 @@ void setRecordId(_BITMAPHANDLE* r, std::uint64_t id)
     std::memcpy(r->Reserved, &id, sizeof id);
 }
 
+// The bitmap attached under id, or null. A bitmap freed meanwhile by another thread is the
+// caller's race; the second look at the id keeps a slot reused between the two loads from
+// passing for the old one.
+Bitmap* liveById(std::uint64_t id)
+{
+    if (id == 0)
+        return nullptr;
+    Slot* slot = slotAt(id & kSlotMask);
+    if (!slot || slot->id.load(std::memory_order_acquire) != id)
+        return nullptr;
+    Bitmap* bm = slot->bitmap.load(std::memory_order_acquire);
+    if (slot->id.load(std::memory_order_relaxed) != id)
+        return nullptr;
+    return bm;
+}
+
 // The record's bitmap if it is live and really the one the record names, else null.
 Bitmap* lookup(const _BITMAPHANDLE* r)
 {
-    auto* bm = static_cast<Bitmap*>(r->pStorage);
-    if (!bm)
+    auto* claimed = static_cast<Bitmap*>(r->pStorage);
+    if (!claimed)
         return nullptr;
-    std::lock_guard lock(g_registryMutex);
-    auto it = g_live.find(bm);
-    if (it == g_live.end() || it->second != recordId(r))
-        return nullptr;
-    return bm;
+    Bitmap* bm = liveById(recordId(r));
+    return bm == claimed ? bm : nullptr;
 }
 
 void fillGeometry(_BITMAPHANDLE* r, const Bitmap& bm)
@@ -80,11 +160,13 @@ int checkRecord(const _BITMAPHANDLE* record)
 
 Bitmap* findLive(std::uint64_t id)
 {
-    std::lock_guard lock(g_registryMutex);
-    for (auto& [bm, serial] : g_live)
-        if (serial == id)
-            return const_cast<Bitmap*>(bm);
-    return nullptr;
+    return liveById(id);
+}
+
+Bitmap::~Bitmap()
+{
+    if (slot != kNoSlot)
+        giveSlot(slot);
 }
 
 int resolve(const _BITMAPHANDLE* record, Bitmap** out)
@@ -110,6 +192,10 @@ int newBitmap(bool disk, const Geometry& geo, int order, const tagRGBQUAD* palet
     out.reset(new (std::nothrow) Bitmap);
     if (!out)
         return RK_ERROR_NO_MEMORY;
+    if (!takeSlot(out->slot)) {
+        out.reset();
+        return RK_ERROR_NO_MEMORY;
+    }
     out->geo = geo;
     out->order = order;
     if (geo.bits <= 8) {
@@ -135,11 +221,14 @@ int newBitmap(bool disk, const Geometry& geo, int order, const tagRGBQUAD* palet
 
 void attach(_BITMAPHANDLE* record, std::unique_ptr<Bitmap> bm)
 {
-    {
-        std::lock_guard lock(g_registryMutex);
-        bm->id = g_nextId++;
-        g_live.emplace(bm.get(), bm->id);
-    }
+    // The slot is this bitmap's alone until it is given back, so its use count needs no lock.
+    Slot& slot = *slotAt(bm->slot);
+    do
+        ++slot.uses;
+    while ((slot.uses & kUseMask) == 0);
+    bm->id = ((slot.uses & kUseMask) << kSlotBits) | bm->slot;
+    slot.bitmap.store(bm.get(), std::memory_order_relaxed);
+    slot.id.store(bm->id, std::memory_order_release);
     fillGeometry(record, *bm);
     setRecordId(record, bm->id);
     record->LockCount = 0;
@@ -162,18 +251,17 @@ void replace(_BITMAPHANDLE* record, std::unique_ptr<Bitmap> fresh)
 
 void detach(_BITMAPHANDLE* record)
 {
-    auto* bm = static_cast<Bitmap*>(record->pStorage);
-    bool owned = false;
-    if (bm) {
-        std::lock_guard lock(g_registryMutex);
-        auto it = g_live.find(bm);
-        if (it != g_live.end() && it->second == recordId(record)) {
-            g_live.erase(it);
-            owned = true;
+    // Of two records (a copy and its original) detached at once, only the one whose exchange
+    // clears the slot frees the bitmap; neither reads the bitmap itself, which the other may
+    // have freed already.
+    std::uint64_t id = recordId(record);
+    if (Bitmap* bm = lookup(record)) {
+        Slot& slot = *slotAt(id & kSlotMask);
+        if (slot.id.compare_exchange_strong(id, 0, std::memory_order_acq_rel)) {
+            slot.bitmap.store(nullptr, std::memory_order_relaxed);
+            delete bm;
         }
     }
-    if (owned)
-        delete bm;
     record->pStorage = nullptr;
     record->pPalette = nullptr;
     record->ColorCount = 0;

@@ -20,7 +20,13 @@
 //    be a later call than the one that made the change; the change is kept and written again
 //    by the next call that needs the window elsewhere;
 //  - RK_ERROR_NO_BITMAP for an unallocated or stale record, RK_ERROR_INV_HANDLE for a record
-//    whose geometry fields were edited (bitmap_handle.h).
+//    whose geometry fields were edited (bitmap_handle.h);
+//  - threads: calls on different bitmaps may run on any threads at once and do not wait for
+//    one another (the record check takes no lock; creating and freeing a bitmap take a short
+//    process-wide one). Calls on one bitmap (through its record or a copy of it) must not
+//    overlap: the caller serialises them, and the kernel only guarantees that such a race
+//    never frees a bitmap twice. The status callback, the disk window size and the fault
+//    injection settings below are process-wide.
 #pragma once
 
 #include <cstdint>
@@ -196,7 +202,10 @@ OUTSIDE_API int RkDeleteBitmapDC(HDC dc);
 // ---- process-wide status callback -------------------------------------------------------------
 
 // Called by long operations with a percentage (0..100) and the user data; an answer <= 0
-// stops the operation with RK_ERROR_CANCELLED.
+// stops the operation with RK_ERROR_CANCELLED. There is one callback for the whole process:
+// each operation takes the callback installed when it starts and calls it on its own thread,
+// so with operations running on several threads it is called from all of them, possibly at
+// once, and must be safe for that.
 using RkStatusCallback = int (*)(int percent, void* userData);
 // Installs callback (null removes it) and returns the previous one; *previousUserData, when
 // given, receives the previous user data.

@@ -80,7 +80,15 @@ int createStore(bool disk, std::uint64_t size, std::unique_ptr<PixelStore>& out)
 // What _BITMAPHANDLE::pStorage points at. The geometry here is authoritative: a record whose
 // geometry fields disagree with it is refused, so a caller-edited record cannot cause overruns.
 struct Bitmap {
-    std::uint64_t id = 0;
+    static constexpr std::uint32_t kNoSlot = UINT32_MAX;
+
+    Bitmap() = default;
+    Bitmap(const Bitmap&) = delete;
+    Bitmap& operator=(const Bitmap&) = delete;
+    ~Bitmap(); // gives back the live-table slot
+
+    std::uint32_t slot = kNoSlot; // in the live table, from newBitmap on
+    std::uint64_t id = 0;         // set by attach(); names the slot
     Geometry geo;
     int order = RK_ORDER_BGR;
     // Shared with device contexts open on the bitmap, so that drawing through a context that
@@ -112,7 +120,7 @@ int newBitmap(bool disk, const Geometry& geo, int order, const tagRGBQUAD* palet
 int resolve(const _BITMAPHANDLE* record, Bitmap** out);
 // Only the record checks (null and declared size).
 int checkRecord(const _BITMAPHANDLE* record);
-// The live bitmap with this serial number, or null once it has been freed.
+// The live bitmap with this id, or null once it has been freed. Constant time, no lock.
 Bitmap* findLive(std::uint64_t id);
 
 // Makes record describe bm (registered, record fields filled from bm); the record's view

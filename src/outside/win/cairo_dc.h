@@ -11,6 +11,10 @@
 //
 // A context of this kind takes no bitmap (SelectObject of a bitmap fails); memory contexts and
 // bitmaps made compatible with it are 32-bit.
+//
+// Threads: calls on one context are serialised, but a cairo context is not safe for use from
+// two threads: the caller keeps its own drawing on cr (and any other context made on the same
+// cr) from overlapping calls on this one.
 #pragma once
 
 #include "../outside_api.h"

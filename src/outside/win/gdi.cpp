@@ -79,12 +79,13 @@ Registry::Registry()
 // The screen is a stock bitmap, made on first use.
 Bitmap* Registry::screenSurface()
 {
+    std::lock_guard lock(mutex);
     if (!screen) {
         auto surface = newBitmap(kScreenWidth, kScreenHeight, 32, true, nullptr, 0, nullptr);
         if (!surface)
             return nullptr;
         surface->stock = true;
-        screen = static_cast<Bitmap*>(static_cast<Object*>(add(std::move(surface))));
+        screen = static_cast<Bitmap*>(static_cast<Object*>(addLocked(std::move(surface))));
     }
     return screen;
 }
@@ -94,6 +95,89 @@ Registry& registry()
     static Registry* r = new Registry; // never destroyed: handles may be released during exit
     return *r;
 }
+
+// ---- object locks ------------------------------------------------------------------------
+
+namespace {
+
+// The object locks of one call, released together at the end of the call. Groups are locked
+// in the order of the lock() calls, each group in address order: device contexts first, then
+// bitmaps, never the other way round. With every call taking locks this way, calls that share
+// objects (two blits between the same contexts in opposite directions) cannot deadlock.
+class ObjectLocks {
+public:
+    ObjectLocks() = default;
+    ObjectLocks(const ObjectLocks&) = delete;
+    ObjectLocks& operator=(const ObjectLocks&) = delete;
+    ~ObjectLocks()
+    {
+        while (count_ > 0)
+            held_[--count_]->mutex.unlock();
+    }
+
+    // Locks a group of objects of one rank; nulls, repeats and objects already held are
+    // skipped.
+    void lock(Object* a, Object* b = nullptr)
+    {
+        if (b && (!a || b < a))
+            std::swap(a, b);
+        for (Object* o : {a, b}) {
+            if (!o || holds(o))
+                continue;
+            o->mutex.lock();
+            held_[count_++] = o;
+        }
+    }
+
+private:
+    bool holds(const Object* o) const
+    {
+        return std::find(held_, held_ + count_, o) != held_ + count_;
+    }
+
+    Object* held_[4] = {};
+    int count_ = 0;
+};
+
+// One or two device contexts of a call, kept alive and locked, with the bitmaps selected into
+// them (unless the call only reads or changes the contexts themselves). ok() is false when a
+// handle is not a live device context.
+class DcScope {
+public:
+    enum class With { Bitmaps, ContextsOnly };
+
+    explicit DcScope(HDC a, With with = With::Bitmaps) : DcScope(a, nullptr, false, with) {}
+    DcScope(HDC a, HDC b, With with = With::Bitmaps) : DcScope(a, b, true, with) {}
+
+    bool ok() const { return ok_; }
+    Dc* first() const { return a_.get(); }
+    Dc* second() const { return b_.get(); }
+    ObjectLocks& locks() { return locks_; }
+
+private:
+    DcScope(HDC a, HDC b, bool two, With with)
+    {
+        Registry& r = registry();
+        a_ = r.dc(a);
+        if (two)
+            b_ = r.dc(b);
+        if (!a_ || (two && !b_))
+            return;
+        locks_.lock(a_.get(), b_.get());
+        if (a_->dead || (b_ && b_->dead))
+            return;
+        // The selection cannot change while the contexts are locked.
+        if (with == With::Bitmaps)
+            locks_.lock(a_->bitmap, b_ ? b_->bitmap : nullptr);
+        ok_ = true;
+    }
+
+    std::shared_ptr<Dc> a_, b_;
+    ObjectLocks locks_; // released before the contexts above
+    bool ok_ = false;
+};
+
+} // namespace
 
 // ---- bitmap construction -----------------------------------------------------------------
 
@@ -416,9 +500,7 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, H
     if (!b)
         return nullptr;
     void* pixels = b->bits;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    HBITMAP h = registerBitmap(r, std::move(b));
+    HBITMAP h = registerBitmap(registry(), std::move(b));
     if (h && bits)
         *bits = pixels;
     return h;
@@ -431,36 +513,37 @@ HBITMAP CreateDIBSectionOnMemory(const BITMAPINFO* info, void* bits)
     auto b = bitmapFromInfo(info, bits);
     if (!b)
         return nullptr;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    return registerBitmap(r, std::move(b));
+    return registerBitmap(registry(), std::move(b));
 }
 
 HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
     int bpp = 32;
     std::vector<RGBQUAD> palette;
     if (dc) {
-        Dc* d = r.dc(dc);
-        if (!d)
+        DcScope scope(dc);
+        if (!scope.ok())
             return nullptr;
+        const Dc* d = scope.first();
         if (d->target == Dc::Target::Memory) {
             bpp = d->bitmap->bpp;
-            palette = d->bitmap->palette;
+            try {
+                palette = d->bitmap->palette;
+            } catch (const std::bad_alloc&) {
+                return nullptr;
+            }
         }
     }
     return registerBitmap(
-        r, newBitmap(width, height, bpp, true, palette.data(), palette.size(), nullptr));
+        registry(), newBitmap(width, height, bpp, true, palette.data(), palette.size(), nullptr));
 }
 
 UINT GetDIBColorTable(HDC dc, UINT start, UINT count, RGBQUAD* colours)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    if (!d || !colours || !d->bitmap || d->bitmap->bpp > 8 || start >= d->bitmap->palette.size())
+    DcScope scope(dc);
+    const Dc* d = scope.first();
+    if (!scope.ok() || !colours || !d->bitmap || d->bitmap->bpp > 8 ||
+        start >= d->bitmap->palette.size())
         return 0;
     const UINT n = std::min<UINT>(count, UINT(d->bitmap->palette.size()) - start);
     std::copy_n(d->bitmap->palette.begin() + start, n, colours);
@@ -469,10 +552,9 @@ UINT GetDIBColorTable(HDC dc, UINT start, UINT count, RGBQUAD* colours)
 
 UINT SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colours)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    if (!d || !colours || !d->bitmap || d->bitmap->stock || d->bitmap->bpp > 8 ||
+    DcScope scope(dc);
+    Dc* d = scope.first();
+    if (!scope.ok() || !colours || !d->bitmap || d->bitmap->stock || d->bitmap->bpp > 8 ||
         start >= d->bitmap->palette.size())
         return 0;
     const UINT n = std::min<UINT>(count, UINT(d->bitmap->palette.size()) - start);
@@ -484,9 +566,9 @@ UINT SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colours)
 
 int GetObjectW(HGDIOBJ object, int size, void* out)
 {
+    // Only what never changes after creation is read here, so no object lock is needed.
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    if (Bitmap* b = r.bitmap(object)) {
+    if (auto b = r.bitmap(object)) {
         if (!out)
             return int(sizeof(DIBSECTION));
         if (size < int(sizeof(BITMAP)))
@@ -516,7 +598,7 @@ int GetObjectW(HGDIOBJ object, int size, void* out)
         std::memcpy(out, &ds, sizeof(DIBSECTION));
         return int(sizeof(DIBSECTION));
     }
-    if (Palette* p = r.palette(object)) {
+    if (auto p = r.palette(object)) {
         if (!out)
             return int(sizeof(WORD));
         if (size < int(sizeof(WORD)))
@@ -525,7 +607,7 @@ int GetObjectW(HGDIOBJ object, int size, void* out)
         std::memcpy(out, &count, sizeof(WORD));
         return int(sizeof(WORD));
     }
-    if (Brush* br = r.brush(object)) {
+    if (auto br = r.brush(object)) {
         if (!out)
             return int(sizeof(LOGBRUSH));
         if (size < int(sizeof(LOGBRUSH)))
@@ -542,20 +624,28 @@ int GetObjectW(HGDIOBJ object, int size, void* out)
 BOOL DeleteObject(HGDIOBJ object)
 {
     Registry& r = registry();
-    std::unique_ptr<Object> gone;
-    std::lock_guard lock(r.mutex);
-    auto it = object ? r.objects.find(object) : r.objects.end();
-    if (it == r.objects.end())
-        return FALSE;
-    Object* o = it->second.get();
+    std::shared_ptr<Object> o;
+    {
+        std::lock_guard lock(r.mutex);
+        auto it = object ? r.objects.find(object) : r.objects.end();
+        if (it == r.objects.end())
+            return FALSE;
+        o = it->second;
+    }
     if (o->kind != Kind::Bitmap && o->kind != Kind::Brush && o->kind != Kind::Palette)
         return FALSE;
     if (o->stock)
         return TRUE;
-    if (o->kind == Kind::Bitmap && static_cast<Bitmap*>(o)->selectedInto)
-        return FALSE;
-    gone = std::move(it->second);
-    r.objects.erase(it);
+    {
+        // Selection happens under the bitmap's lock too, so the check holds until removal.
+        std::lock_guard lock(o->mutex);
+        if (o->dead)
+            return FALSE;
+        if (o->kind == Kind::Bitmap && static_cast<Bitmap*>(o.get())->selectedInto)
+            return FALSE;
+        o->dead = true;
+    }
+    r.remove(object);
     return TRUE;
 }
 
@@ -618,16 +708,12 @@ HPALETTE CreatePalette(const LOGPALETTE* palette)
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    return static_cast<HPALETTE>(r.add(std::move(p)));
+    return static_cast<HPALETTE>(registry().add(std::move(p)));
 }
 
 UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* out)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Palette* p = r.palette(palette);
+    auto p = registry().palette(palette);
     if (!p)
         return 0;
     if (!out)
@@ -641,19 +727,17 @@ UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* o
 
 HPALETTE SelectPalette(HDC dc, HPALETTE palette, BOOL)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    if (!d || !r.palette(palette))
+    if (!registry().palette(palette))
         return nullptr;
-    return static_cast<HPALETTE>(std::exchange(d->palette, palette));
+    DcScope scope(dc, DcScope::With::ContextsOnly);
+    if (!scope.ok())
+        return nullptr;
+    return static_cast<HPALETTE>(std::exchange(scope.first()->palette, palette));
 }
 
 UINT RealizePalette(HDC dc)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    return r.dc(dc) ? 0 : GDI_ERROR;
+    return registry().dc(dc) ? 0 : GDI_ERROR;
 }
 
 HBRUSH CreateSolidBrush(COLORREF colour)
@@ -662,9 +746,7 @@ HBRUSH CreateSolidBrush(COLORREF colour)
     if (!b)
         return nullptr;
     b->colour = colour & 0xFFFFFF;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    return static_cast<HBRUSH>(r.add(std::move(b)));
+    return static_cast<HBRUSH>(registry().add(std::move(b)));
 }
 
 // ---- device contexts ---------------------------------------------------------------------
@@ -672,7 +754,6 @@ HBRUSH CreateSolidBrush(COLORREF colour)
 HDC CreateCompatibleDC(HDC dc)
 {
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
     if (dc && !r.dc(dc))
         return nullptr;
     auto d = std::unique_ptr<Dc>(new (std::nothrow) Dc);
@@ -686,17 +767,18 @@ HDC CreateCompatibleDC(HDC dc)
 
 BOOL DeleteDC(HDC dc)
 {
-    Registry& r = registry();
-    std::unique_ptr<Object> gone;
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    if (!d)
-        return FALSE;
-    if (d->bitmap && d->bitmap->selectedInto == d)
-        d->bitmap->selectedInto = nullptr;
-    auto it = r.objects.find(dc);
-    gone = std::move(it->second);
-    r.objects.erase(it);
+    {
+        // Waits for drawing in progress on the context; its bitmap is free to be deleted as
+        // soon as the context lets it go.
+        DcScope scope(dc);
+        if (!scope.ok())
+            return FALSE;
+        Dc* d = scope.first();
+        if (d->bitmap && d->bitmap->selectedInto == d)
+            d->bitmap->selectedInto = nullptr;
+        d->dead = true;
+    }
+    registry().remove(dc);
     return TRUE;
 }
 
@@ -705,7 +787,6 @@ HDC GetDC(HWND window)
     if (window)
         return nullptr;
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
     Bitmap* screen = r.screenSurface();
     if (!screen)
         return nullptr;
@@ -723,29 +804,31 @@ int ReleaseDC(HWND window, HDC dc)
 {
     if (window)
         return 0;
-    {
-        Registry& r = registry();
-        std::lock_guard lock(r.mutex);
-        Dc* d = r.dc(dc);
-        if (!d || d->target != Dc::Target::Screen)
-            return 0;
-    }
+    auto d = registry().dc(dc);
+    if (!d || d->target != Dc::Target::Screen)
+        return 0;
     return DeleteDC(dc) ? 1 : 0;
 }
 
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object)
 {
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    if (!d)
+    // Looked up first, so that it outlives the locks below even when deleted meanwhile.
+    const std::shared_ptr<Bitmap> found = r.bitmap(object);
+    // The bitmaps are locked below, the one selected now and the new one together.
+    DcScope scope(dc, DcScope::With::ContextsOnly);
+    if (!scope.ok())
         return nullptr;
-    if (Bitmap* b = r.bitmap(object)) {
+    Dc* d = scope.first();
+    if (found) {
+        Bitmap* b = found.get();
         if (d->target != Dc::Target::Memory)
             return nullptr;
         if (b == d->bitmap)
             return object;
-        if (!b->stock && b->selectedInto)
+        scope.locks().lock(b, d->bitmap);
+        // A bitmap stays alive after deletion while it is in use, so check it is still live.
+        if (b->dead || (!b->stock && b->selectedInto))
             return nullptr;
         Bitmap* previous = d->bitmap;
         if (previous->selectedInto == d)
@@ -765,11 +848,10 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object)
 
 HGDIOBJ GetCurrentObject(HDC dc, UINT type)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    if (!d)
+    DcScope scope(dc, DcScope::With::ContextsOnly);
+    if (!scope.ok())
         return nullptr;
+    const Dc* d = scope.first();
     if (type == OBJ_BITMAP)
         return d->bitmap;
     if (type == OBJ_BRUSH)
@@ -785,20 +867,16 @@ namespace {
 // previous mode, or read; 0 for a bad handle or a mode out of range.
 int exchangeDcMode(HDC dc, int wingdi::Dc::*mode, int value, int low, int high)
 {
-    wingdi::Registry& r = wingdi::registry();
-    std::lock_guard lock(r.mutex);
-    wingdi::Dc* d = r.dc(dc);
-    if (!d || value < low || value > high)
+    DcScope scope(dc, DcScope::With::ContextsOnly);
+    if (!scope.ok() || value < low || value > high)
         return 0;
-    return std::exchange(d->*mode, value);
+    return std::exchange(scope.first()->*mode, value);
 }
 
 int readDcMode(HDC dc, int wingdi::Dc::*mode)
 {
-    wingdi::Registry& r = wingdi::registry();
-    std::lock_guard lock(r.mutex);
-    wingdi::Dc* d = r.dc(dc);
-    return d ? d->*mode : 0;
+    DcScope scope(dc, DcScope::With::ContextsOnly);
+    return scope.ok() ? scope.first()->*mode : 0;
 }
 
 } // namespace
@@ -825,11 +903,10 @@ int GetStretchBltMode(HDC dc)
 
 int GetDeviceCaps(HDC dc, int index)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    if (!d)
+    DcScope scope(dc);
+    if (!scope.ok())
         return 0;
+    const Dc* d = scope.first();
     const bool host = d->target == Dc::Target::Host;
     const int width = host ? d->hostWidth : d->bitmap->width;
     const int height = host ? d->hostHeight : d->bitmap->height;
@@ -880,12 +957,13 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush)
 {
     if (!rect)
         return 0;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    Brush* b = r.brush(brush);
-    if (!d || !b)
+    auto b = registry().brush(brush);
+    if (!b)
         return 0;
+    DcScope scope(dc);
+    if (!scope.ok())
+        return 0;
+    Dc* d = scope.first();
     if (b->hollow)
         return 1;
     if (d->target == Dc::Target::Host) {
@@ -911,9 +989,8 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush)
 
 COLORREF SetPixel(HDC dc, int x, int y, COLORREF colour)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
+    DcScope scope(dc);
+    Dc* d = scope.ok() ? scope.first() : nullptr;
     if (d && d->target == Dc::Target::Host) {
         if (x < 0 || y < 0 || x >= d->hostWidth || y >= d->hostHeight)
             return CLR_INVALID;
@@ -930,9 +1007,8 @@ COLORREF SetPixel(HDC dc, int x, int y, COLORREF colour)
 
 COLORREF GetPixel(HDC dc, int x, int y)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
+    DcScope scope(dc);
+    Dc* d = scope.ok() ? scope.first() : nullptr;
     if (d && d->target == Dc::Target::Host)
         return hostPixel(*d, x, y);
     if (!d || !d->bitmap->contains(x, y))
@@ -945,12 +1021,13 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX, in
 {
     if (!supportedRop(rop))
         return FALSE;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dest);
-    Dc* s = ropUsesSource(rop) ? r.dc(src) : nullptr;
-    if (!d || (ropUsesSource(rop) && !s))
+    // Both contexts stay locked through the drawing; a blit within one context locks it once.
+    const bool usesSource = ropUsesSource(rop);
+    DcScope scope = usesSource ? DcScope(dest, src) : DcScope(dest);
+    if (!scope.ok())
         return FALSE;
+    Dc* d = scope.first();
+    Dc* s = scope.second();
     if (width <= 0 || height <= 0)
         return TRUE;
     SourceView view;
@@ -992,12 +1069,13 @@ BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC src, int srcX
 {
     if (!supportedRop(rop))
         return FALSE;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dest);
-    Dc* s = ropUsesSource(rop) ? r.dc(src) : nullptr;
-    if (!d || (ropUsesSource(rop) && !s))
+    // Both contexts stay locked through the drawing; a blit within one context locks it once.
+    const bool usesSource = ropUsesSource(rop);
+    DcScope scope = usesSource ? DcScope(dest, src) : DcScope(dest);
+    if (!scope.ok())
         return FALSE;
+    Dc* d = scope.first();
+    Dc* s = scope.second();
     if (width == 0 || height == 0 || (s && (srcWidth == 0 || srcHeight == 0)))
         return FALSE;
     const std::int64_t top = srcHeight < 0 ? std::int64_t(srcY) + srcHeight : srcY;
@@ -1032,11 +1110,10 @@ int StretchDIBits(HDC dc, int x, int y, int width, int height, int srcX, int src
         top = std::int64_t(source->height) - srcY - srcHeight;
     if (top < INT32_MIN || top > INT32_MAX)
         return 0;
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    if (!d)
+    DcScope scope(dc);
+    if (!scope.ok())
         return 0;
+    Dc* d = scope.first();
     if (d->target == Dc::Target::Host) {
         if (!hostStretch(*d, {x, y, width, height}, source.get(),
                          {srcX, int(top), srcWidth, srcHeight}, rop))
@@ -1055,10 +1132,14 @@ HICON CreateIconIndirect(ICONINFO* info)
     if (!info)
         return nullptr;
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Bitmap* mask = r.bitmap(info->hbmMask);
-    Bitmap* colour = info->hbmColor ? r.bitmap(info->hbmColor) : nullptr;
+    auto mask = r.bitmap(info->hbmMask);
+    auto colour = info->hbmColor ? r.bitmap(info->hbmColor) : nullptr;
     if (!mask || (info->hbmColor && !colour))
+        return nullptr;
+    // The pixels are copied: hold the bitmaps still (drawing through a context locks them too).
+    ObjectLocks locks;
+    locks.lock(mask.get(), colour.get());
+    if (mask->dead || (colour && colour->dead))
         return nullptr;
     if (colour ? (colour->width != mask->width || colour->height != mask->height)
                : (mask->height < 2 || mask->height % 2 != 0))
@@ -1082,8 +1163,7 @@ BOOL GetIconInfo(HICON handle, ICONINFO* info)
     if (!info)
         return FALSE;
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Icon* icon = r.icon(handle);
+    auto icon = r.icon(handle);
     if (!icon)
         return FALSE;
     HBITMAP mask = registerBitmap(r, copyBitmap(*icon->mask));
@@ -1093,7 +1173,7 @@ BOOL GetIconInfo(HICON handle, ICONINFO* info)
     if (icon->colour) {
         colour = registerBitmap(r, copyBitmap(*icon->colour));
         if (!colour) {
-            r.objects.erase(mask);
+            r.remove(mask);
             return FALSE;
         }
     }
@@ -1108,24 +1188,28 @@ BOOL GetIconInfo(HICON handle, ICONINFO* info)
 BOOL DestroyIcon(HICON handle)
 {
     Registry& r = registry();
-    std::unique_ptr<Object> gone;
-    std::lock_guard lock(r.mutex);
-    if (!r.icon(handle))
+    auto icon = r.icon(handle);
+    if (!icon)
         return FALSE;
-    auto it = r.objects.find(handle);
-    gone = std::move(it->second);
-    r.objects.erase(it);
+    {
+        std::lock_guard lock(icon->mutex);
+        if (icon->dead)
+            return FALSE;
+        icon->dead = true;
+    }
+    r.remove(handle);
     return TRUE;
 }
 
 BOOL DrawIcon(HDC dc, int x, int y, HICON handle)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
-    Icon* icon = r.icon(handle);
-    if (!d || !icon)
+    auto icon = registry().icon(handle);
+    if (!icon)
         return FALSE;
+    DcScope scope(dc);
+    if (!scope.ok())
+        return FALSE;
+    Dc* d = scope.first();
     if (d->target == Dc::Target::Host)
         hostDrawIcon(*d, x, y, *icon);
     else

@@ -12,7 +12,15 @@
 // SRCCOPY between two 32-bit bitmaps copies all four bytes.
 //
 // Every handle is validated against the live objects: a null, deleted or foreign handle makes
-// the call fail with its documented failure result. All calls are thread-safe (one lock).
+// the call fail with its documented failure result.
+//
+// Threads: every call may be made from any thread. A call locks only the objects it uses (the
+// device contexts it is given and the bitmaps selected into them), so drawing on different
+// contexts with different bitmaps runs in parallel; calls that share a context or a bitmap
+// (memory contexts that have not yet selected a bitmap share the stock one, screen contexts
+// share the screen) wait for one another, and a blit between two contexts holds both. Pixels
+// reached directly (a DIB section's bits, the memory under CreateDIBSectionOnMemory) are not
+// covered: the caller keeps such access from overlapping drawing on the same bitmap.
 #pragma once
 
 #include "../outside_api.h"

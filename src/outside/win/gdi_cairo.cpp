@@ -321,7 +321,6 @@ HDC WinCreateCairoDC(cairo_t* cr, int width, int height, int dpi)
     d->hostHeight = height;
     d->hostDpi = dpi ? dpi : kDpi;
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
     d->brush = r.stockBrushes[WHITE_BRUSH];
     d->palette = r.stockPalette;
     return static_cast<HDC>(r.add(std::move(d)));
@@ -329,8 +328,7 @@ HDC WinCreateCairoDC(cairo_t* cr, int width, int height, int dpi)
 
 cairo_t* WinGetDCCairo(HDC dc)
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    Dc* d = r.dc(dc);
+    // A context's target and cairo reference never change after creation.
+    auto d = registry().dc(dc);
     return d && d->target == Dc::Target::Host ? d->cairo : nullptr;
 }

@@ -1,6 +1,14 @@
 // gdi_internal.h - the objects behind GDI handles, shared by the software drawing code
-// (gdi.cpp) and the host-context target (gdi_cairo.cpp). Every function here expects the
-// registry lock to be held by its caller.
+// (gdi.cpp) and the host-context target (gdi_cairo.cpp).
+//
+// Locking: the registry's lock guards only the table of handles; it is held for a lookup,
+// a registration or a removal and never while waiting for another lock. Device contexts and
+// bitmaps have locks of their own, held through a call that reads or changes them (a whole
+// blit, cairo drawing included); brushes, palettes and icons never change once made and are
+// only kept alive (shared_ptr) while a call uses them. A call takes object locks in one order:
+// device contexts first, then bitmaps, each group in address order (ObjectLocks in gdi.cpp).
+// Every function here that takes a Dc or a Bitmap expects its caller to hold that object's
+// lock (and a Dc's, its selected bitmap's).
 #pragma once
 
 #include "gdi.h"
@@ -27,6 +35,11 @@ struct Object {
     virtual ~Object() = default;
     Kind kind;
     bool stock = false;
+    // Device contexts and bitmaps: held while the object is read or changed.
+    std::mutex mutex;
+    // Set under mutex when the handle is deleted: a call that found the object before and
+    // locks it afterwards treats the handle as invalid.
+    bool dead = false;
 };
 
 struct Dc;
@@ -223,8 +236,8 @@ struct Icon : Object {
 // ---- registry ---------------------------------------------------------------------------
 
 struct Registry {
-    std::mutex mutex;
-    std::unordered_map<const void*, std::unique_ptr<Object>> objects;
+    std::mutex mutex; // guards objects, stockCount and screen; see Locking above
+    std::unordered_map<const void*, std::shared_ptr<Object>> objects;
     HGDIOBJ stockBrushes[6] = {};
     HGDIOBJ stockPalette = nullptr;
     std::size_t stockCount = 0;
@@ -233,31 +246,53 @@ struct Registry {
 
     Registry();
 
-    template <class T> T* find(const void* handle, Kind kind)
+    // The live object of that kind behind handle, kept alive for the caller; null otherwise.
+    template <class T> std::shared_ptr<T> find(const void* handle, Kind kind)
     {
         if (!handle)
             return nullptr;
+        std::lock_guard lock(mutex);
         auto it = objects.find(handle);
         if (it == objects.end() || it->second->kind != kind)
             return nullptr;
-        return static_cast<T*>(it->second.get());
+        return std::static_pointer_cast<T>(it->second);
     }
-    Bitmap* bitmap(const void* h) { return find<Bitmap>(h, Kind::Bitmap); }
-    Dc* dc(const void* h) { return find<Dc>(h, Kind::Dc); }
-    Brush* brush(const void* h) { return find<Brush>(h, Kind::Brush); }
-    Icon* icon(const void* h) { return find<Icon>(h, Kind::Icon); }
-    Palette* palette(const void* h) { return find<Palette>(h, Kind::Palette); }
+    std::shared_ptr<Bitmap> bitmap(const void* h) { return find<Bitmap>(h, Kind::Bitmap); }
+    std::shared_ptr<Dc> dc(const void* h) { return find<Dc>(h, Kind::Dc); }
+    std::shared_ptr<Brush> brush(const void* h) { return find<Brush>(h, Kind::Brush); }
+    std::shared_ptr<Icon> icon(const void* h) { return find<Icon>(h, Kind::Icon); }
+    std::shared_ptr<Palette> palette(const void* h) { return find<Palette>(h, Kind::Palette); }
 
     // Registers the object; null (and the object freed) when the registry cannot grow or a
     // test asked for failures.
     void* add(std::unique_ptr<Object> object)
+    {
+        std::lock_guard lock(mutex);
+        return addLocked(std::move(object));
+    }
+    // Unregisters handle; the object lives on while calls still use it.
+    void remove(const void* handle)
+    {
+        std::shared_ptr<Object> gone; // destroyed after the lock is released
+        std::lock_guard lock(mutex);
+        auto it = objects.find(handle);
+        if (it == objects.end())
+            return;
+        gone = std::move(it->second);
+        objects.erase(it);
+    }
+    static bool injectedFailure();
+    Bitmap* screenSurface();
+
+private:
+    void* addLocked(std::unique_ptr<Object> object)
     {
         if (!object || (!object->stock && injectedFailure()))
             return nullptr;
         void* handle = object.get();
         const bool stock = object->stock;
         try {
-            objects.emplace(handle, std::move(object));
+            objects.emplace(handle, std::shared_ptr<Object>(std::move(object)));
         } catch (const std::bad_alloc&) {
             return nullptr;
         }
@@ -265,8 +300,6 @@ struct Registry {
             ++stockCount;
         return handle;
     }
-    static bool injectedFailure();
-    Bitmap* screenSurface();
 };
 
 // ---- helpers (gdi.cpp) -------------------------------------------------------------------

@@ -39,6 +39,16 @@ TEST(RasterRecords, StaleAndEditedRecordsAreRefused)
     EXPECT_EQ(RkGetBitmapRow(&stale, line, 0, 8), RK_ERROR_NO_BITMAP);
     EXPECT_EQ(RkFreeBitmap(&stale), RK_SUCCESS); // frees nothing twice
     EXPECT_EQ(RkFreeBitmap(b.get()), RK_SUCCESS);
+    // New bitmaps reuse the freed one's place (and often its address): the copy still names
+    // the old one.
+    for (int i = 0; i < 4; ++i) {
+        Bmp fresh;
+        ASSERT_EQ(create(fresh, 8, 8, 8), RK_SUCCESS);
+        stale.pStorage = fresh->pStorage;
+        EXPECT_EQ(RkGetBitmapRow(&stale, line, 0, 8), RK_ERROR_NO_BITMAP) << i;
+        EXPECT_EQ(RkFreeBitmap(&stale), RK_SUCCESS);
+        EXPECT_EQ(RkGetBitmapRow(fresh.get(), line, 0, 8), 8) << i;
+    }
 
     // Edits that would let a call run past the storage, or reach another bitmap's.
     Bmp other;
