@@ -41,12 +41,15 @@ inline GreyPicture ScaleWithBorder(const GreyPicture& in, int scale, int border)
     return out;
 }
 
-// Every symbol zbar finds, with its data as zbar gives it (UTF-8 for QR codes).
-inline std::vector<Decoded> Decode(const GreyPicture& picture)
+// Every symbol zbar finds, with its data as zbar gives it: UTF-8 for QR codes, whatever
+// character set zbar guessed; with `raw`, the bytes the symbol holds.
+inline std::vector<Decoded> Decode(const GreyPicture& picture, bool raw = false)
 {
     std::vector<Decoded> found;
     zbar_image_scanner_t* scanner = zbar_image_scanner_create();
     zbar_image_scanner_set_config(scanner, ZBAR_NONE, ZBAR_CFG_ENABLE, 1);
+    if (raw)
+        zbar_image_scanner_set_config(scanner, ZBAR_QRCODE, ZBAR_CFG_BINARY, 1);
     zbar_image_t* image = zbar_image_create();
     zbar_image_set_format(image, zbar_fourcc('Y', '8', '0', '0'));
     zbar_image_set_size(image, unsigned(picture.width), unsigned(picture.height));

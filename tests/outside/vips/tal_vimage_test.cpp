@@ -100,6 +100,21 @@ TEST(TalVImage, SymbolsDecode)
     }
 }
 
+// Text beyond ASCII is carried as UTF-8 bytes (readers need not guess between Latin-1, Shift
+// JIS and UTF-8).
+TEST(TalVImage, QrHoldsUtf8Bytes)
+{
+    for (const char* text : {"Gr\xc3\xbc\xc3\x9f"
+                             "e",
+                             "\xe6\x97\xa5\xe6\x9c\xac", "plain"}) {
+        const TalVImage qr = TalVImage::talQR(text, 0, 0);
+        ASSERT_EQ(qr.LastError(), TalVError::None) << qr.ErrorText();
+        const auto found = dibtest::Decode(dibtest::ScaleWithBorder(Picture(qr), 4, 40), true);
+        ASSERT_EQ(found.size(), 1u) << text;
+        EXPECT_EQ(found[0].text, text);
+    }
+}
+
 TEST(TalVImage, Refusals)
 {
     struct Case {
