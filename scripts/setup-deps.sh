@@ -8,6 +8,8 @@ PACKAGES=(
     libpugixml-dev
     libtiff-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev
     libcairo2-dev
+    libzint-dev
+    libzbar-dev python3-pil imagemagick
     googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 

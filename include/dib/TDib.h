@@ -125,6 +125,22 @@ public:
     // The caller deletes the image.
     static TDib* FromIcon(HICON icon, unsigned long background);
 
+    // ---- generated code images ------------------------------------------------------------
+
+    // Replaces this image with a symbol of text: type 0 a QR code (error correction M, about
+    // 15% of the symbol recoverable; text other than ASCII is marked as UTF-8), any other type
+    // a Code 128 barcode (50 pixels high; it carries U+0001 to U+00FF only). One pixel per
+    // module, no quiet zone of its own: a white margin of 2 pixels on every side, so a symbol
+    // of w x h modules gives a (w + 4) x (h + 4) image. The result has 1 bit per pixel with the
+    // palette black (entry 0) and white (entry 1), 72 dpi both as the bitmap's whole resolution
+    // and as the image's resolution, colour space 64 (RGB) with 3 channels of 8 bits and alpha
+    // channel -1: the facts label layouts expect of a code image, whatever its depth.
+    // Status: 0; -3 for a null or empty text, a wchar_t that is not a Unicode scalar value
+    // (a surrogate, a negative value or one above U+10FFFF), text the symbology cannot carry or
+    // too long for it; -1 no memory; -5 a failure of the symbol library; the status of Crear or
+    // of the kernel's fill, row write or depth change. On any failure this image is unchanged.
+    int CrearCode(int type, const wchar_t* text);
+
     // ---- export -----------------------------------------------------------------------------
 
     // A packed DIB in movable global memory (variant 0: rows bottom-up, else top-down); null on

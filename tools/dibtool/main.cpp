@@ -2,22 +2,29 @@
 //
 // Each verb lives in its own file and registers itself in the table below. The tool only
 // uses the library's public interface.
-#include <dib/Version.h>
+#include "verbs.h"
 
 #include <cstdio>
 #include <cstring>
+#include <dib/Version.h>
 #include <string_view>
 
 namespace {
 
+constexpr Verb kVerbs[] = {
+    {"code", "qr|code128 TEXT OUT.bmp [--scale N]   a QR code or Code 128 barcode as a 1-bit BMP",
+     RunCode},
+};
+
 void printUsage(std::FILE* out)
 {
-    std::fprintf(out,
-                 "usage: dibtool <command> [arguments]\n"
-                 "\n"
-                 "commands:\n"
-                 "  --version    print the library's version\n"
-                 "  --help       print this text\n");
+    std::fprintf(out, "usage: dibtool <command> [arguments]\n"
+                      "\n"
+                      "commands:\n");
+    for (const Verb& v : kVerbs)
+        std::fprintf(out, "  %-10s %s\n", v.name, v.usage);
+    std::fprintf(out, "  --version  print the library's version\n"
+                      "  --help     print this text\n");
 }
 
 } // namespace
@@ -36,6 +43,10 @@ int main(int argc, char** argv)
     if (verb == "--help" || verb == "-h" || verb == "help") {
         printUsage(stdout);
         return 0;
+    }
+    for (const Verb& v : kVerbs) {
+        if (verb == v.name)
+            return v.run(argc - 2, argv + 2);
     }
     std::fprintf(stderr, "dibtool: unknown command '%s'\n", argv[1]);
     printUsage(stderr);
