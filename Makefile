@@ -5,7 +5,7 @@ BUILD_TSAN ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all setup build demo test test-asan test-tsan bench format clean
+.PHONY: all setup build demo test test-asan test-tsan bench format format-check fuzz clean
 
 all: build
 
@@ -46,5 +46,15 @@ bench: setup
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
+# Fails (listing the files) when any source differs from what .clang-format gives.
+format-check: setup
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+# libFuzzer targets with clang: `make fuzz`, then e.g. build-fuzz/fuzz/fuzz_import_dib fuzz/seeds/import_dib
+fuzz: setup
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	    -DCMAKE_CXX_COMPILER=clang++ -DDIB_BUILD_FUZZ=ON -DDIB_BUILD_TESTS=OFF -DDIB_BUILD_TOOLS=OFF
+	cmake --build build-fuzz -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-bench
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-bench build-fuzz

@@ -1,6 +1,7 @@
 // Disk-backed images: TDib::CrearDisc of an image larger than comfortable in memory, every row
-// written then read back through SetLinia/GetLinia, against plain pwrite/pread of the same bytes to a temporary file in the same run
-// (the reference runs before and after the kernel; its faster run counts).
+// written then read back through SetLinia/GetLinia, against plain pwrite/pread of the same bytes to
+// a temporary file in the same run (the reference runs before and after the kernel; its faster run
+// counts).
 //
 // Counters: peak resident memory (VmHWM, MiB; the goal is under 256), the row throughput of
 // both routes (MiB/s) and their ratio (kernel / reference; 1.0 = as fast as raw file I/O).
@@ -10,9 +11,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <dib/TDib.h>
 #include <fcntl.h>
 #include <fstream>
-#include <dib/TDib.h>
 #include <string>
 #include <unistd.h>
 #include <vector>

@@ -15,3 +15,15 @@ if(DIB_SANITIZE_THREAD)
     add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
     add_link_options(-fsanitize=thread)
 endif()
+
+# DIB_BUILD_FUZZ: libFuzzer targets (fuzz/), clang only. Everything is instrumented for
+# coverage and built with AddressSanitizer and UndefinedBehaviorSanitizer; tests are off.
+#   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+#         -DDIB_BUILD_FUZZ=ON -DDIB_BUILD_TESTS=OFF
+if(DIB_BUILD_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "DIB_BUILD_FUZZ needs clang (apt-get install clang)")
+    endif()
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()

@@ -2,4 +2,7 @@
 // can be called. Linked into the shared library only.
 #include <startup/startup.h>
 
-__attribute__((constructor)) static void DibLibraryAttach() { dib::Startup(); }
+__attribute__((constructor)) static void DibLibraryAttach()
+{
+    dib::Startup();
+}

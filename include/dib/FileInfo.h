@@ -7,10 +7,10 @@
 // CInfoFitxerDIB holds one CFILEINFO with a labelled, readable list of its values.
 #pragma once
 
-#include <dib/outside/base/strings.h>
 #include <cstdint>
 #include <dib/ColourSpace.h>
 #include <dib/Export.h>
+#include <dib/outside/base/strings.h>
 #include <dib/outside/raster/file_info.h>
 #include <dib/outside/win/afx.h>
 

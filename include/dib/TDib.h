@@ -23,12 +23,12 @@
 // from several at once. Progress given to a call (TIndicadorEstat) is that call's own.
 #pragma once
 
-#include <dib/outside/base/titem.h>
 #include <cstdint>
 #include <cstdio>
 #include <dib/ColourSpace.h>
 #include <dib/Export.h>
 #include <dib/Status.h>
+#include <dib/outside/base/titem.h>
 #include <dib/outside/raster/bitmap_handle.h>
 #include <dib/outside/win/afx.h>
 #include <dib/outside/win/windef.h>

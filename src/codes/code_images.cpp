@@ -6,11 +6,11 @@
 // only when every step has succeeded, so a failure leaves the caller's image as it was.
 #include <array>
 #include <base/strings.h>
-#include <core/last_error.h>
 #include <climits>
+#include <core/checked_size.h>
+#include <core/last_error.h>
 #include <cstdint>
 #include <dib/TDib.h>
-#include <core/checked_size.h>
 #include <dib/internal/status_map.h>
 #include <new>
 #include <raster/kernel.h>
@@ -25,7 +25,10 @@ constexpr int kResolution = 72;
 constexpr COLORREF kWhite = 0xFFFFFF;
 
 // The reason a code could not be made, for the caller's one-line error.
-void setReason(const char* reason) { core::SetLastErrorText(reason); }
+void setReason(const char* reason)
+{
+    core::SetLastErrorText(reason);
+}
 
 // A wchar_t that UTF-8 can carry: a Unicode scalar value (not a surrogate, not above U+10FFFF).
 bool IsScalarValue(wchar_t c)

@@ -5,9 +5,9 @@
 //   import          ImportFromDIB, ImportFromDDB, FromIcon
 //   export          ExportToDIB, ExportToDDB
 //   device context  CreateDCW, DeleteDC
+#include <core/checked_size.h>
 #include <cstdlib>
 #include <dib/TDib.h>
-#include <core/checked_size.h>
 #include <dib/internal/status_map.h>
 #include <raster/kernel.h>
 #include <win/gdi.h>

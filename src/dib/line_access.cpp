@@ -9,9 +9,9 @@
 //   conversions     AdaptarPerCarregarCMYK, BGRtoRGB_8, BGRtoRGB_16, getPixel
 //   mirroring       FlipLine, FlipLine8/16/24/32/48
 #include <algorithm>
+#include <core/checked_size.h>
 #include <cstring>
 #include <dib/TDib.h>
-#include <core/checked_size.h>
 #include <dib/internal/dib_access.h>
 #include <dib/internal/status_map.h>
 #include <limits>

@@ -7,10 +7,10 @@
 //   GetLlistaColors    the distinct colours themselves
 //   GetBitmapHistogram one channel of a 24-bit image
 //   EsImatgeGrisos     kernel grey test
+#include <core/checked_size.h>
 #include <cstdlib>
 #include <cstring>
 #include <dib/TDib.h>
-#include <core/checked_size.h>
 #include <dib/internal/dib_access.h>
 #include <dib/internal/status_map.h>
 #include <memory>

@@ -2,6 +2,12 @@
 #include <core/last_error.h>
 #include <dib/Status.h>
 
-extern "C" const char* DibGetLastErrorText() { return core::GetLastErrorText(); }
+extern "C" const char* DibGetLastErrorText()
+{
+    return core::GetLastErrorText();
+}
 
-extern "C" void DibClearLastErrorText() { core::ClearLastErrorText(); }
+extern "C" void DibClearLastErrorText()
+{
+    core::ClearLastErrorText();
+}

@@ -8,9 +8,9 @@
 //   queries         sizes, resolutions, sizes in points, SetStatusCallBack
 #include <array>
 #include <cmath>
+#include <core/checked_size.h>
 #include <cstdlib>
 #include <dib/TDib.h>
-#include <core/checked_size.h>
 #include <dib/internal/status_map.h>
 #include <raster/kernel.h>
 

@@ -4,10 +4,10 @@
 // The region is checked against the image before anything is allocated or delivered, so a
 // region that runs outside the image is refused (-3) instead of reading past a row.
 #include <base/progress.h>
+#include <core/checked_size.h>
 #include <cstdlib>
 #include <dib/LineConsumer.h>
 #include <dib/TDib.h>
-#include <core/checked_size.h>
 #include <dib/internal/dib_access.h>
 #include <dib/internal/status_map.h>
 #include <memory>

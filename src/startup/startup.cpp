@@ -21,6 +21,9 @@ void Startup()
     });
 }
 
-bool StartupDone() { return g_done.load(std::memory_order_acquire); }
+bool StartupDone()
+{
+    return g_done.load(std::memory_order_acquire);
+}
 
 } // namespace dib

@@ -1,8 +1,8 @@
 // Lifecycle, creation, import, export and queries of TDib; the status mapping and checked sizes.
+#include <core/checked_size.h>
 #include <cstdlib>
 #include <cstring>
 #include <dib/TDib.h>
-#include <core/checked_size.h>
 #include <dib/internal/dib_access.h>
 #include <dib/internal/status_map.h>
 #include <gtest/gtest.h>

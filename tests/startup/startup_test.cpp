@@ -1,6 +1,7 @@
 // The start-up path: what it registers, that it runs once, and that libtiff stays silent.
 #include <base/texts.h>
 #include <cstdio>
+#include <dib/internal/library_module.h>
 #include <gtest/gtest.h>
 #include <startup/startup.h>
 #include <thread>
@@ -8,8 +9,6 @@
 #include <unistd.h>
 #include <vector>
 #include <win/module_resources.h>
-
-#include <dib/internal/library_module.h>
 
 namespace {
 

@@ -9,12 +9,12 @@
 // every row has been written; end pads whatever the caller did not write.
 #include <base/file_buffer.h>
 #include <cmath>
+#include <core/checked_size.h>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <dib/Status.h>
 #include <dib/StreamWriters.h>
-#include <core/checked_size.h>
 #include <limits>
 #include <memory>
 #include <new>

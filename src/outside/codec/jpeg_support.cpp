@@ -3,9 +3,8 @@
 
 #include "../core/last_error.h"
 
-#include <jerror.h>
-
 #include <algorithm>
+#include <jerror.h>
 
 namespace codec {
 namespace {

@@ -24,7 +24,10 @@ int KeepError(TIFF*, void*, const char* module, const char* format, va_list args
     return 1;
 }
 
-int DropWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int DropWarning(TIFF*, void*, const char*, const char*, va_list)
+{
+    return 1;
+}
 
 } // namespace
 
@@ -105,10 +108,10 @@ std::unique_ptr<TiffInput> TiffInput::Open(core::ByteSource& source, const char*
     TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
     if (maxSingleAlloc > 0)
         TIFFOpenOptionsSetMaxSingleMemAlloc(options, maxSingleAlloc);
-    in->tif_ = TIFFClientOpenExt(name ? name : "input", mode ? mode : "r", in.get(),
-                                 TiffProcs::read, TiffProcs::write, TiffProcs::seek,
-                                 TiffProcs::close, TiffProcs::size, TiffProcs::map,
-                                 TiffProcs::unmap, options);
+    in->tif_ =
+        TIFFClientOpenExt(name ? name : "input", mode ? mode : "r", in.get(), TiffProcs::read,
+                          TiffProcs::write, TiffProcs::seek, TiffProcs::close, TiffProcs::size,
+                          TiffProcs::map, TiffProcs::unmap, options);
     TIFFOpenOptionsFree(options);
     if (!in->tif_)
         return nullptr;

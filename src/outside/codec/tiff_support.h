@@ -32,8 +32,7 @@ public:
     // maxSingleAlloc bounds every single allocation libtiff makes for this handle (0: libtiff's
     // default). Null when libtiff refuses the data; the last error text says why.
     static std::unique_ptr<TiffInput> Open(core::ByteSource& source, const char* mode = "r",
-                                           const char* name = "input",
-                                           tmsize_t maxSingleAlloc = 0);
+                                           const char* name = "input", tmsize_t maxSingleAlloc = 0);
 
 private:
     TiffInput(core::ByteSource& source) : source_(source) {}

@@ -103,8 +103,8 @@ std::unique_ptr<ByteSource> MemorySource(const void* data, std::size_t size)
 {
     if (!data)
         size = 0;
-    return std::unique_ptr<ByteSource>(
-        new (std::nothrow) Memory(static_cast<const std::uint8_t*>(data), size));
+    return std::unique_ptr<ByteSource>(new (std::nothrow)
+                                           Memory(static_cast<const std::uint8_t*>(data), size));
 }
 
 std::unique_ptr<ByteSource> CopiedMemorySource(const void* data, std::size_t size)
@@ -199,9 +199,8 @@ bool ByteReader::fill(std::size_t need)
     bufferLength_ = 0;
     const std::size_t want = std::min<std::uint64_t>(buffer_.size(), remaining());
     while (bufferLength_ < want) {
-        const std::int64_t got =
-            source_.readAt(bufferStart_ + bufferLength_, buffer_.data() + bufferLength_,
-                           want - bufferLength_);
+        const std::int64_t got = source_.readAt(
+            bufferStart_ + bufferLength_, buffer_.data() + bufferLength_, want - bufferLength_);
         if (got <= 0)
             break;
         bufferLength_ += std::size_t(got);

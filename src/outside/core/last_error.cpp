@@ -33,8 +33,14 @@ void SetLastErrorTextF(const char* format, ...) noexcept
     va_end(args);
 }
 
-const char* GetLastErrorText() noexcept { return t_text; }
+const char* GetLastErrorText() noexcept
+{
+    return t_text;
+}
 
-void ClearLastErrorText() noexcept { t_text[0] = '\0'; }
+void ClearLastErrorText() noexcept
+{
+    t_text[0] = '\0';
+}
 
 } // namespace core

@@ -397,8 +397,8 @@ HBITMAP RkConvertToDDB(HDC dc, const _BITMAPHANDLE* bitmap, int variant)
     return section;
 }
 
-int RkConvertFromDDB(HDC dc, _BITMAPHANDLE* bitmap, std::uint32_t size, HBITMAP ddb,
-                     HPALETTE palette, int variant)
+int RkConvertFromDDB(HDC /*dc*/, _BITMAPHANDLE* bitmap, std::uint32_t size, HBITMAP ddb,
+                     HPALETTE /*palette*/, int variant)
 {
     if (!bitmap)
         return RK_ERROR_INV_PARAMETER;

@@ -14,8 +14,9 @@
 // A record must be cleared or initialised (RkInitBitmap) before it is first passed in.
 #pragma once
 
-#include <cstdint>
 #include "../win/windef.h"
+
+#include <cstdint>
 
 constexpr std::uint32_t BITMAPHANDLE_SIZE = 284;
 

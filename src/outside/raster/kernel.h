@@ -29,11 +29,12 @@
 //    injection settings below are process-wide.
 #pragma once
 
-#include <cstdint>
 #include "../outside_api.h"
+#include "../win/windef.h"
 #include "bitmap_handle.h"
 #include "kernel_status.h"
-#include "../win/windef.h"
+
+#include <cstdint>
 
 // ---- records and storage --------------------------------------------------------------------
 

@@ -3,11 +3,12 @@
 // _BITMAPHANDLE::pStorage, pixel packing and colour mapping, and progress reporting.
 #pragma once
 
+#include "kernel.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
-#include "kernel.h"
 #include <vector>
 
 namespace rk {

@@ -11,17 +11,18 @@
 //   GDI wrappers    CGdiObject, CBitmap, CBrush, CDC, CClientDC
 #pragma once
 
+#include "../outside_api.h"
+#include "gdi.h"
+#include "windef.h"
+
 #include <cstdarg>
 #include <cstddef>
 #include <new>
-#include "../outside_api.h"
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
-#include "gdi.h"
-#include "windef.h"
 
 // ---- exceptions ---------------------------------------------------------------------------
 

@@ -2,8 +2,9 @@
 // alive, for tests of the code that calls them.
 #pragma once
 
-#include <cstddef>
 #include "../outside_api.h"
+
+#include <cstddef>
 
 // After this call, n further GlobalAlloc calls succeed and every later one fails (null) as if
 // memory were exhausted. n = -1 (or any negative n) turns the failure off. Process-wide; the

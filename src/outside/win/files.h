@@ -4,11 +4,12 @@
 // Paths arrive as wchar_t strings (UTF-32) and reach the file system as UTF-8.
 #pragma once
 
-#include <cstdio>
 #include "../outside_api.h"
+#include "windef.h"
+
+#include <cstdio>
 #include <string>
 #include <string_view>
-#include "windef.h"
 
 // UTF-8 of a wide string; every code point above U+10FFFF or in the surrogate range becomes
 // U+FFFD.

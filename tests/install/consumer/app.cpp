@@ -1,10 +1,9 @@
 // A host application's first steps with an installed libdib.
+#include <cstdio>
 #include <dib/FileInfo.h>
 #include <dib/LineConsumer.h>
 #include <dib/TDib.h>
 #include <dib/Version.h>
-
-#include <cstdio>
 
 int main()
 {

@@ -1,0 +1,1 @@
+#include <lines/line_feeder.h>
