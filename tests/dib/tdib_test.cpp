@@ -1,5 +1,4 @@
 // Lifecycle, creation, import, export and queries of TDib; the status mapping and checked sizes.
-#include <core/checked_size.h>
 #include <cstdlib>
 #include <cstring>
 #include <dib/TDib.h>
@@ -34,20 +33,6 @@ TEST(StatusMap, KernelResultsMapToLibraryStatuses)
                  {-7, -3007}, {-1, -3001}, {-3, -3003}, {INT64_MIN, -5}};
     for (const auto& c : cases)
         EXPECT_EQ(dib::StatusFromKernel(c.kernel), c.status) << c.kernel;
-}
-
-TEST(CheckedSize, LineRuleAndOverflow)
-{
-    EXPECT_EQ(core::CheckedLineSize(10, 1, 4), 4u);
-    EXPECT_EQ(core::CheckedLineSize(3, 12, 0), 4u);
-    EXPECT_EQ(core::CheckedLineSize(7, 2, 0), 2u);
-    EXPECT_EQ(core::CheckedLineSize(INT64_MAX, 64, 0), std::nullopt);
-    EXPECT_EQ(core::CheckedLineSize(-1, 8, 0), std::nullopt);
-    EXPECT_EQ(core::CheckedLineSize(10, 0, 0), std::nullopt);
-    EXPECT_EQ(core::CheckedImageSize(1u << 31, 1u << 31, 48), std::nullopt);
-    EXPECT_EQ(core::CheckedImageSize(20000, 20000, 24), 1200000000u);
-    EXPECT_EQ(core::CheckedMul(UINT64_MAX, 2), std::nullopt);
-    EXPECT_EQ(core::CheckedAdd(UINT64_MAX, 1), std::nullopt);
 }
 
 TEST(TDib, NewImageIsEmpty)

@@ -1,9 +1,9 @@
 // pixel_format.cpp - geometry, pixel packing and colour mapping.
 //
-//   validDepth, lineBytes, makeGeometry     sizes in checked 64-bit arithmetic
-//   getRaw, setRaw, copyBits, copyPixels    packed (MSB first) and whole-byte pixels
+//   validDepth, makeGeometry                sizes in checked 64-bit arithmetic
+//   copyBits, copyPixels                    packed (MSB first) and whole-byte pixels
 //   rawToColour, colourToRaw                COLORREF <-> stored pixel, per depth and order
-//   nearestIndex, NearestCache              palette mapping
+//   NearestCache                            palette mapping
 //   defaultPalette                          the kernel's palettes for depths 1, 2, 4, 8
 #include "raster/raster_internal.h"
 
@@ -29,14 +29,6 @@ bool validDepth(int bits)
     }
 }
 
-std::uint64_t lineBytes(int width, int bits)
-{
-    std::uint64_t w = width > 0 ? std::uint64_t(width) : 0;
-    if (bits < 8)
-        return (w * std::uint64_t(bits) + 7) / 8;
-    return w * std::uint64_t(bits) / 8;
-}
-
 int makeGeometry(int width, int height, int bits, Geometry& out)
 {
     out = Geometry{};
@@ -44,7 +36,7 @@ int makeGeometry(int width, int height, int bits, Geometry& out)
         return RK_ERROR_INV_PARAMETER;
     if (!validDepth(bits))
         return RK_ERROR_BITSPERPIXEL;
-    std::uint64_t stride = (lineBytes(width, bits) + 3) & ~std::uint64_t(3);
+    const std::uint64_t stride = core::CheckedLineSize(width, bits, 4).value_or(UINT64_MAX);
     if (stride > std::uint64_t(INT_MAX))
         return RK_ERROR_TOO_LARGE;
     out.width = width;
@@ -53,56 +45,6 @@ int makeGeometry(int width, int height, int bits, Geometry& out)
     out.stride = std::uint32_t(stride);
     out.size = stride * std::uint64_t(height); // < 2^62: cannot overflow
     return RK_SUCCESS;
-}
-
-std::uint64_t getRaw(const std::uint8_t* row, int x, int bits)
-{
-    std::size_t ux = std::size_t(x);
-    switch (bits) {
-    case 1:
-        return (row[ux >> 3] >> (7 - (ux & 7))) & 1u;
-    case 2:
-        return (row[ux >> 2] >> (6 - 2 * (ux & 3))) & 3u;
-    case 4:
-        return (row[ux >> 1] >> ((ux & 1) ? 0 : 4)) & 15u;
-    default: {
-        std::size_t n = std::size_t(bits) / 8;
-        const std::uint8_t* p = row + ux * n;
-        std::uint64_t v = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            v |= std::uint64_t(p[i]) << (8 * i);
-        return v;
-    }
-    }
-}
-
-void setRaw(std::uint8_t* row, int x, int bits, std::uint64_t value)
-{
-    std::size_t ux = std::size_t(x);
-    switch (bits) {
-    case 1: {
-        unsigned shift = 7 - unsigned(ux & 7);
-        row[ux >> 3] = std::uint8_t((row[ux >> 3] & ~(1u << shift)) | ((value & 1u) << shift));
-        return;
-    }
-    case 2: {
-        unsigned shift = 6 - 2 * unsigned(ux & 3);
-        row[ux >> 2] = std::uint8_t((row[ux >> 2] & ~(3u << shift)) | ((value & 3u) << shift));
-        return;
-    }
-    case 4: {
-        unsigned shift = (ux & 1) ? 0 : 4;
-        row[ux >> 1] = std::uint8_t((row[ux >> 1] & ~(15u << shift)) | ((value & 15u) << shift));
-        return;
-    }
-    default: {
-        std::size_t n = std::size_t(bits) / 8;
-        std::uint8_t* p = row + ux * n;
-        for (std::size_t i = 0; i < n; ++i)
-            p[i] = std::uint8_t(value >> (8 * i));
-        return;
-    }
-    }
 }
 
 void copyBits(std::uint8_t* dst, std::uint64_t dstBit, const std::uint8_t* src,
@@ -238,26 +180,6 @@ std::uint64_t colourToRaw(COLORREF colour, int bits, int order, const tagRGBQUAD
     default:
         return 0;
     }
-}
-
-int nearestIndex(const tagRGBQUAD* palette, int count, COLORREF colour)
-{
-    if (!palette || count <= 0)
-        return 0;
-    int r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
-    int best = 0;
-    long bestDistance = LONG_MAX;
-    for (int i = 0; i < count; ++i) {
-        long dr = palette[i].rgbRed - r, dg = palette[i].rgbGreen - g, db = palette[i].rgbBlue - b;
-        long d = dr * dr + dg * dg + db * db;
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = i;
-            if (d == 0)
-                break;
-        }
-    }
-    return best;
 }
 
 // Direct-mapped: 4096 slots keyed by the colour (bit 31 marks a used slot).

@@ -3,6 +3,8 @@
 // _BITMAPHANDLE::pStorage, pixel packing and colour mapping, and progress reporting.
 #pragma once
 
+#include "../core/checked_size.h"
+#include "../core/pixels.h"
 #include "kernel.h"
 
 #include <cstddef>
@@ -41,7 +43,10 @@ struct Geometry {
 
 bool validDepth(int bits);
 // Unaligned line size: ceil(width * bits / 8) for the packed depths, width * bits / 8 otherwise.
-std::uint64_t lineBytes(int width, int bits);
+inline std::uint64_t lineBytes(int width, int bits)
+{
+    return core::CheckedLineSize(width > 0 ? width : 0, bits, 0).value_or(0);
+}
 // Fills out for a width x height bitmap at bits. RK_ERROR_INV_PARAMETER for sizes below 1,
 // RK_ERROR_BITSPERPIXEL for other depths, RK_ERROR_TOO_LARGE when the stride does not fit an
 // int.
@@ -136,8 +141,14 @@ void detach(_BITMAPHANDLE* record);
 // ---- pixels and colours -------------------------------------------------------------------------
 
 // Raw pixel value: palette index, or the pixel's bytes in little-endian order.
-std::uint64_t getRaw(const std::uint8_t* row, int x, int bits);
-void setRaw(std::uint8_t* row, int x, int bits, std::uint64_t value);
+inline std::uint64_t getRaw(const std::uint8_t* row, int x, int bits)
+{
+    return core::ReadPixel(row, x, bits);
+}
+inline void setRaw(std::uint8_t* row, int x, int bits, std::uint64_t value)
+{
+    core::WritePixel(row, x, bits, value);
+}
 // Copies n bits from src (starting at bit srcBit, most significant bit first) to dst.
 void copyBits(std::uint8_t* dst, std::uint64_t dstBit, const std::uint8_t* src,
               std::uint64_t srcBit, std::uint64_t n);
@@ -148,7 +159,11 @@ COLORREF paletteColour(const tagRGBQUAD& q);
 COLORREF rawToColour(std::uint64_t raw, const Bitmap& bm);
 COLORREF rawToColour(std::uint64_t raw, int bits, int order, const tagRGBQUAD* palette, int count);
 // Nearest palette entry; squared RGB distance, lowest index on ties. 0 for an empty palette.
-int nearestIndex(const tagRGBQUAD* palette, int count, COLORREF colour);
+inline int nearestIndex(const tagRGBQUAD* palette, int count, COLORREF colour)
+{
+    return core::NearestPaletteIndex(palette, count, GetRValue(colour), GetGValue(colour),
+                                     GetBValue(colour));
+}
 std::uint64_t colourToRaw(COLORREF colour, int bits, int order, const tagRGBQUAD* palette,
                           int count);
 

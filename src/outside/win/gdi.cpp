@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <core/checked_size.h>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -191,10 +192,10 @@ std::size_t strideFor(int width, int height, int bpp)
 {
     if (width <= 0 || height <= 0 || !validDepth(bpp))
         return 0;
-    const std::int64_t stride = ((std::int64_t(width) * bpp + 31) / 32) * 4;
-    if (stride > kMaxPixelBytes / height)
+    const auto stride = core::CheckedLineSize(width, bpp, 4);
+    if (!stride || std::int64_t(*stride) > kMaxPixelBytes / height)
         return 0;
-    return std::size_t(stride);
+    return std::size_t(*stride);
 }
 
 // A bitmap with zeroed pixels of its own (bits null) or over the caller's pixels. Null when the

@@ -11,6 +11,7 @@
 // lock (and a Dc's, its selected bitmap's).
 #pragma once
 
+#include "../core/pixels.h"
 #include "gdi.h"
 
 #include <atomic>
@@ -69,54 +70,11 @@ struct Bitmap : Object {
 
     std::uint32_t readRaw(const BYTE* r, std::int64_t x) const
     {
-        switch (bpp) {
-        case 1:
-            return (r[x >> 3] >> (7 - (x & 7))) & 1;
-        case 4:
-            return (x & 1) ? (r[x >> 1] & 0x0F) : (r[x >> 1] >> 4);
-        case 8:
-            return r[x];
-        case 16:
-            return r[2 * x] | (std::uint32_t(r[2 * x + 1]) << 8);
-        case 24:
-            return r[3 * x] | (std::uint32_t(r[3 * x + 1]) << 8) |
-                   (std::uint32_t(r[3 * x + 2]) << 16);
-        default:
-            return r[4 * x] | (std::uint32_t(r[4 * x + 1]) << 8) |
-                   (std::uint32_t(r[4 * x + 2]) << 16) | (std::uint32_t(r[4 * x + 3]) << 24);
-        }
+        return std::uint32_t(core::ReadPixel(r, x, bpp));
     }
     void writeRaw(BYTE* r, std::int64_t x, std::uint32_t v) const
     {
-        switch (bpp) {
-        case 1: {
-            BYTE bit = BYTE(0x80 >> (x & 7));
-            r[x >> 3] = BYTE(v ? (r[x >> 3] | bit) : (r[x >> 3] & ~bit));
-            break;
-        }
-        case 4:
-            r[x >> 1] = (x & 1) ? BYTE((r[x >> 1] & 0xF0) | (v & 0x0F))
-                                : BYTE((r[x >> 1] & 0x0F) | ((v & 0x0F) << 4));
-            break;
-        case 8:
-            r[x] = BYTE(v);
-            break;
-        case 16:
-            r[2 * x] = BYTE(v);
-            r[2 * x + 1] = BYTE(v >> 8);
-            break;
-        case 24:
-            r[3 * x] = BYTE(v);
-            r[3 * x + 1] = BYTE(v >> 8);
-            r[3 * x + 2] = BYTE(v >> 16);
-            break;
-        default:
-            r[4 * x] = BYTE(v);
-            r[4 * x + 1] = BYTE(v >> 8);
-            r[4 * x + 2] = BYTE(v >> 16);
-            r[4 * x + 3] = BYTE(v >> 24);
-            break;
-        }
+        core::WritePixel(r, x, bpp, v);
     }
     COLORREF decode(std::uint32_t v) const
     {
@@ -137,22 +95,9 @@ struct Bitmap : Object {
     std::uint32_t encode(COLORREF c) const
     {
         const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
-        if (bpp <= 8) {
-            std::uint32_t best = 0;
-            long bestDistance = -1;
-            for (std::size_t i = 0; i < palette.size(); ++i) {
-                const RGBQUAD& q = palette[i];
-                long dr = r - q.rgbRed, dg = g - q.rgbGreen, db = b - q.rgbBlue;
-                long d = dr * dr + dg * dg + db * db;
-                if (bestDistance < 0 || d < bestDistance) {
-                    best = std::uint32_t(i);
-                    bestDistance = d;
-                    if (d == 0)
-                        break;
-                }
-            }
-            return best;
-        }
+        if (bpp <= 8)
+            return std::uint32_t(
+                core::NearestPaletteIndex(palette.data(), int(palette.size()), r, g, b));
         if (bpp == 16)
             return (std::uint32_t(r >> 3) << 10) | (std::uint32_t(g >> 3) << 5) | (b >> 3);
         return std::uint32_t(b) | (std::uint32_t(g) << 8) | (std::uint32_t(r) << 16);
