@@ -100,11 +100,11 @@ public:
         void SetName(const unsigned char* bytes, int count);
         int NameLength() const { return nameLength; }
 
-        int length;           // the section's length while its first block is read, else -1
-        char signature[4];    // "8BIM" for a valid block
+        int length;        // the section's length while its first block is read, else -1
+        char signature[4]; // "8BIM" for a valid block
         std::uint16_t identifier;
         unsigned char* name = nullptr; // owned (new[]), nameLength bytes, or null
-        int size;             // the block's data size rounded up to even
+        int size;                      // the block's data size rounded up to even
 
     private:
         int nameLength = 0;

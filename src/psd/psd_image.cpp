@@ -211,7 +211,7 @@ enum class Draw { Grey, Indexed, RGB, CMYK, CMY, Lab, White };
 
 struct Plan {
     Draw draw = Draw::White;
-    int channels = 0;          // planes read, from the first
+    int channels = 0;           // planes read, from the first
     std::uint64_t rowBytes = 0; // bytes taken from each plane per row
 };
 
@@ -417,7 +417,8 @@ int CPSDTools::ReadImageData(FILE* file)
         if (!rawMode)
             return 0;
         const int stored = (mode == 1 || mode == 8 || mode == 2) ? channels : plan.channels;
-        const std::optional<std::uint64_t> need = dib::CheckedMul(planeBytes, std::uint64_t(stored));
+        const std::optional<std::uint64_t> need =
+            dib::CheckedMul(planeBytes, std::uint64_t(stored));
         if (!need || *need > left)
             return 0;
         for (int c = 0; c < plan.channels; ++c)

@@ -51,6 +51,11 @@ std::uint64_t Tell(FILE* file);
 bool SeekTo(FILE* file, std::uint64_t offset);
 // No byte left at the current position (also when the size cannot be measured).
 bool AtEnd(FILE* file);
+// No byte left at the current position of a file of the given size.
+inline bool AtEnd(FILE* file, std::uint64_t size)
+{
+    return Tell(file) >= size;
+}
 // Reads exactly count bytes; false on a short read.
 bool ReadExact(FILE* file, void* out, std::size_t count);
 

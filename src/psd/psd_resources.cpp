@@ -229,7 +229,8 @@ bool CPSDTools::ReadImageResource(FILE* file, IMAGE_RESOURCE& resource)
     if (ReadExact(file, len, 4))
         resource.length = static_cast<int>(Be32(len));
     const std::int64_t length = resource.length;
-    if (AtEnd(file))
+    std::uint64_t fileSize = 0;
+    if (!FileSize(file, fileSize) || AtEnd(file, fileSize))
         return length <= 0;
 
     std::int64_t consumed = 0;
@@ -246,7 +247,7 @@ bool CPSDTools::ReadImageResource(FILE* file, IMAGE_RESOURCE& resource)
             SeekTo(file, dataStart + size);
             consumed += std::int64_t(size);
         }
-        if (AtEnd(file))
+        if (AtEnd(file, fileSize))
             return consumed >= length;
     }
     return true;
@@ -282,9 +283,11 @@ bool CPSDTools::ReadImageResource(unsigned char* data, unsigned long size)
     unsigned char* cursor = data;
     unsigned long remaining = size;
     std::uint64_t walked = 0;
+    bool whole = true;
     while (!seof(remaining)) {
-        // A header cut short by the end of the buffer ends the walk (nothing more can be
-        // read); the walk then falls short of size.
+        whole = false;
+        // A header cut short by the end of the buffer ends the walk: nothing more can be read
+        // and the walk did not reach its end.
         int consumed = 0;
         m_resource.Reset();
         unsigned char sig[4];
@@ -292,8 +295,10 @@ bool CPSDTools::ReadImageResource(unsigned char* data, unsigned long size)
             break;
         walked += std::uint64_t(consumed);
         std::memcpy(m_resource.signature, sig, 4);
+        whole = true;
         if (std::memcmp(sig, "8BIM", 4) != 0)
             continue;
+        whole = false;
         consumed = 0;
         unsigned char idLen[3];
         if (sread(idLen, 1, 3, &cursor, remaining, consumed) != 3)
@@ -309,18 +314,20 @@ bool CPSDTools::ReadImageResource(unsigned char* data, unsigned long size)
         if (sread(sz, 4, 1, &cursor, remaining, consumed) != 1)
             break;
         walked += std::uint64_t(consumed);
+        whole = true;
         m_resource.size = RoundedSize(Be32(sz));
         if (m_resource.size < 1)
             continue;
         const std::uint64_t blockSize = std::uint64_t(m_resource.size);
-        const unsigned long span = static_cast<unsigned long>(std::min<std::uint64_t>(blockSize, remaining));
+        const unsigned long span =
+            static_cast<unsigned long>(std::min<std::uint64_t>(blockSize, remaining));
         if (BufferFormReads(m_resource.identifier))
             InterpretResource(m_resource.identifier, cursor, span, blockSize, true);
         cursor += span;
         remaining -= span;
         walked += span;
     }
-    return walked == size;
+    return whole && walked == size;
 }
 
 // ---- ICC profile ----------------------------------------------------------------------------
@@ -332,7 +339,8 @@ int CPSDTools::readImageResourceICCProfile(FILE* file, IMAGE_RESOURCE& resource,
     if (ReadExact(file, len, 4))
         resource.length = static_cast<int>(Be32(len));
     const std::int64_t length = resource.length;
-    if (AtEnd(file))
+    std::uint64_t fileSize = 0;
+    if (!FileSize(file, fileSize) || AtEnd(file, fileSize))
         return length <= 0 ? 1 : 0;
 
     std::int64_t consumed = 0;
@@ -343,9 +351,7 @@ int CPSDTools::readImageResourceICCProfile(FILE* file, IMAGE_RESOURCE& resource,
                 if (!buffer) {
                     size = blockSize;
                 } else {
-                    std::uint64_t fileSize = 0;
-                    const bool whole = FileSize(file, fileSize) &&
-                                       blockSize <= fileSize - std::min(fileSize, Tell(file));
+                    const bool whole = blockSize <= fileSize - std::min(fileSize, Tell(file));
                     size = whole && ReadExact(file, buffer, blockSize) ? blockSize : 0;
                 }
                 return 1;
@@ -353,7 +359,7 @@ int CPSDTools::readImageResourceICCProfile(FILE* file, IMAGE_RESOURCE& resource,
             SeekTo(file, Tell(file) + blockSize);
             consumed += std::int64_t(blockSize);
         }
-        if (AtEnd(file))
+        if (AtEnd(file, fileSize))
             return consumed == length ? 1 : 0;
     }
     return consumed == length ? 1 : 0;
