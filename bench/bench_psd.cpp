@@ -28,6 +28,7 @@ constexpr const char* kConvert = "/usr/bin/convert";
 
 struct Run {
     double seconds = 0;
+    double cpu = 0; // user + system
     long peakKiB = 0;
     int status = 0;
 };
@@ -45,6 +46,8 @@ template <class F> Run InChild(F child)
     wait4(pid, &status, 0, &usage);
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.peakKiB = usage.ru_maxrss;
+    r.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }
@@ -97,7 +100,7 @@ int main()
 
     // The child's resident memory before it loads anything.
     const long baseline = InChild([] { return 0; }).peakKiB;
-    std::vector<double> ours, theirs;
+    std::vector<double> ours, theirs, oursCpu, theirsCpu;
     long oursPeak = 0, theirsPeak = 0;
     for (int i = 0; i < 5; ++i) {
         const Run a = InChild([&] {
@@ -114,6 +117,7 @@ int main()
             return 1;
         }
         ours.push_back(a.seconds);
+        oursCpu.push_back(a.cpu);
         oursPeak = std::max(oursPeak, a.peakKiB);
         if (haveConvert) {
             const Run b = InChild([&] {
@@ -122,16 +126,21 @@ int main()
                 return 127;
             });
             theirs.push_back(b.seconds);
+            theirsCpu.push_back(b.cpu);
             theirsPeak = std::max(theirsPeak, b.peakKiB);
         }
     }
     const double image = double(width) * 3 * height / 1024.0;
     std::printf("document          %s (%d x %d)\n", path.c_str(), width, height);
-    std::printf("ours   median %.3f s, peak %ld KiB = baseline %ld + %ld (24-bit image %.0f KiB)\n",
-                Median(ours), oursPeak, baseline, oursPeak - baseline, image);
+    std::printf("ours    median wall %.3f s, cpu %.3f s, peak %ld KiB = baseline %ld + %ld"
+                " (24-bit image %.0f KiB)\n",
+                Median(ours), Median(oursCpu), oursPeak, baseline, oursPeak - baseline, image);
     if (haveConvert) {
-        std::printf("convert median %.3f s, peak %ld KiB\n", Median(theirs), theirsPeak);
-        std::printf("ratio convert / ours: %.2f\n", Median(theirs) / Median(ours));
+        std::printf("convert median wall %.3f s, cpu %.3f s, peak %ld KiB\n", Median(theirs),
+                    Median(theirsCpu), theirsPeak);
+        // On a shared machine the processor time is the steadier figure.
+        std::printf("ratio convert / ours: wall %.2f, cpu %.2f\n", Median(theirs) / Median(ours),
+                    Median(theirsCpu) / Median(oursCpu));
     }
     return 0;
 }

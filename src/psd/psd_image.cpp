@@ -248,21 +248,17 @@ void IndexedRow(const RowContext& c, const unsigned char* const* in, unsigned ch
 
 void RGBRow(const RowContext& c, const unsigned char* const* in, unsigned char* dst)
 {
-    const unsigned char* r = in[0];
-    const unsigned char* g = in[1];
-    const unsigned char* b = in[2];
-    if (c.s == 1) {
-        for (int x = 0; x < c.width; ++x, dst += 3) {
-            dst[0] = b[x];
-            dst[1] = g[x];
-            dst[2] = r[x];
-        }
-        return;
-    }
-    for (int x = 0; x < c.width; ++x, dst += 3) {
-        dst[0] = b[2 * x];
-        dst[1] = g[2 * x];
-        dst[2] = r[2 * x];
+    // Distinct buffers: the row buffers are the reader's, dst is the DIB section.
+    const unsigned char* __restrict r = in[0];
+    const unsigned char* __restrict g = in[1];
+    const unsigned char* __restrict b = in[2];
+    unsigned char* __restrict out = dst;
+    const std::size_t step = std::size_t(c.s);
+    const std::size_t n = std::size_t(c.width);
+    for (std::size_t x = 0; x < n; ++x) {
+        out[3 * x] = b[x * step];
+        out[3 * x + 1] = g[x * step];
+        out[3 * x + 2] = r[x * step];
     }
 }
 
@@ -464,12 +460,10 @@ int CPSDTools::ReadImageData(FILE* file)
     info.bmiHeader.biCompression = BI_RGB;
     info.bmiHeader.biXPelsPerMeter = xppm;
     info.bmiHeader.biYPelsPerMeter = yppm;
-    HDC screen = GetDC(nullptr);
-    if (!screen)
-        return -9;
+    // A DIB section does not depend on a device context; none is made (the screen's surface
+    // would cost more memory than a row buffer).
     void* bitsPtr = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bitsPtr, nullptr, 0);
-    ReleaseDC(nullptr, screen);
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bitsPtr, nullptr, 0);
     if (!bitmap || !bitsPtr) {
         if (bitmap)
             DeleteObject(bitmap);
