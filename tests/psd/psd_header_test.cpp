@@ -71,30 +71,6 @@ TEST(PsdHeader, ShortAndMissingFiles)
     EXPECT_EQ(CPSDTools::_GetEmbededICC(missing.c_str(), nullptr), 0u);
 }
 
-TEST(PsdHeader, QueriesReportTheHeaderAndDefaults)
-{
-    Doc d;
-    d.width = 3;
-    d.height = 2;
-    d.depth = 16;
-    d.data.assign(3 * 6 * 2, 0x40);
-    Files files;
-    CPSDTools psd;
-    ASSERT_EQ(psd.Load(files.Write(d.Build()).c_str()), 0);
-    EXPECT_EQ(psd.BitsPerPixel(), 16);
-    int w, h;
-    psd.Dimensions(w, h);
-    EXPECT_EQ(w, 3);
-    EXPECT_EQ(h, 2);
-    double x, y;
-    psd.DPI(x, y);
-    EXPECT_EQ(x, -1);
-    EXPECT_EQ(y, -1);
-    EXPECT_EQ(psd.GlobalAngle(), 30);
-    EXPECT_FALSE(psd.IsCopyright());
-    EXPECT_FALSE(psd.ThumbNailIncluded());
-}
-
 TEST(PsdHeader, ColourModeData)
 {
     Files files;
