@@ -246,20 +246,25 @@ void IndexedRow(const RowContext& c, const unsigned char* const* in, unsigned ch
     }
 }
 
+template <std::size_t Step>
+void Interleave(const unsigned char* __restrict r, const unsigned char* __restrict g,
+                const unsigned char* __restrict b, unsigned char* __restrict out, std::size_t n)
+{
+    for (std::size_t x = 0; x < n; ++x) {
+        out[3 * x] = b[x * Step];
+        out[3 * x + 1] = g[x * Step];
+        out[3 * x + 2] = r[x * Step];
+    }
+}
+
 void RGBRow(const RowContext& c, const unsigned char* const* in, unsigned char* dst)
 {
-    // Distinct buffers: the row buffers are the reader's, dst is the DIB section.
-    const unsigned char* __restrict r = in[0];
-    const unsigned char* __restrict g = in[1];
-    const unsigned char* __restrict b = in[2];
-    unsigned char* __restrict out = dst;
-    const std::size_t step = std::size_t(c.s);
-    const std::size_t n = std::size_t(c.width);
-    for (std::size_t x = 0; x < n; ++x) {
-        out[3 * x] = b[x * step];
-        out[3 * x + 1] = g[x * step];
-        out[3 * x + 2] = r[x * step];
-    }
+    // The row buffers are the readers', dst is the DIB section: no aliasing. A 16-bit sample
+    // draws by its first (high) byte.
+    if (c.s == 1)
+        Interleave<1>(in[0], in[1], in[2], dst, std::size_t(c.width));
+    else
+        Interleave<2>(in[0], in[1], in[2], dst, std::size_t(c.width));
 }
 
 template <bool WithBlack>
