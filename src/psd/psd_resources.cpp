@@ -41,7 +41,8 @@ int RoundedSize(std::uint32_t raw)
 enum class HeaderRead { Block, NotBlock, End };
 
 // Reads one block header from the file into resource, adding every byte read to consumed.
-// NotBlock: the 4 bytes read were no "8BIM". End: the file ended inside the header.
+// NotBlock: the 4 bytes read were no "8BIM". End: the file ended (or could not be read)
+// inside the header.
 HeaderRead ReadBlockHeader(FILE* file, CPSDTools::IMAGE_RESOURCE& resource, std::int64_t& consumed)
 {
     resource.Reset();
@@ -235,9 +236,13 @@ bool CPSDTools::ReadImageResource(FILE* file, IMAGE_RESOURCE& resource)
 
     std::int64_t consumed = 0;
     while (consumed < length) {
-        // Each pass takes at least 4 bytes or meets the end of the file, so a walk that
-        // never meets "8BIM" again ends with the file.
-        if (ReadBlockHeader(file, resource, consumed) == HeaderRead::Block && resource.size >= 1) {
+        // Each pass takes at least 4 bytes or meets the end of the file (or a read error,
+        // which stops the walk too), so a walk that never meets "8BIM" again ends with the
+        // file.
+        const HeaderRead header = ReadBlockHeader(file, resource, consumed);
+        if (header == HeaderRead::End)
+            return consumed >= length;
+        if (header == HeaderRead::Block && resource.size >= 1) {
             const std::uint64_t size = std::uint64_t(resource.size);
             const std::uint64_t dataStart = Tell(file);
             if (FileFormReads(resource.identifier)) {
@@ -345,7 +350,10 @@ int CPSDTools::readImageResourceICCProfile(FILE* file, IMAGE_RESOURCE& resource,
 
     std::int64_t consumed = 0;
     while (consumed < length) {
-        if (ReadBlockHeader(file, resource, consumed) == HeaderRead::Block && resource.size >= 1) {
+        const HeaderRead header = ReadBlockHeader(file, resource, consumed);
+        if (header == HeaderRead::End)
+            return consumed == length ? 1 : 0;
+        if (header == HeaderRead::Block && resource.size >= 1) {
             const std::uint64_t blockSize = std::uint64_t(resource.size);
             if (resource.identifier == 1039) {
                 if (!buffer) {
