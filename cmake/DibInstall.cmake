@@ -4,10 +4,14 @@ include(CMakePackageConfigHelpers)
 
 install(TARGETS dib EXPORT libdibTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} ${CMAKE_INSTALL_INCLUDEDIR}/dib/outside)
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY include/dib DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(DIRECTORY src/outside/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dib/outside
-    FILES_MATCHING PATTERN "*.h" PATTERN "*_internal.h" EXCLUDE)
+# Exactly the stand-in headers the interface exposes (cmake/DibComponent.cmake), which include
+# one another by relative paths, so a consumer adds only the prefix's include/.
+foreach(h ${DIB_PUBLIC_OUTSIDE_HEADERS})
+    get_filename_component(dir ${h} DIRECTORY)
+    install(FILES src/outside/${h} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dib/outside/${dir})
+endforeach()
 
 install(EXPORT libdibTargets NAMESPACE libdib:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/libdib)
 configure_package_config_file(cmake/libdibConfig.cmake.in

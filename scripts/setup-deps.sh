@@ -13,6 +13,13 @@ PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 
+# Writers that only the fixture scripts need (their results are committed, so builds and tests
+# do not): installed when DIB_FIXTURE_TOOLS=1.
+FIXTURE_PACKAGES=(imagemagick python3-pil python3-psd-tools)
+if [ "${DIB_FIXTURE_TOOLS:-0}" = 1 ]; then
+    PACKAGES+=("${FIXTURE_PACKAGES[@]}")
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

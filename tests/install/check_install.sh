@@ -10,6 +10,25 @@ trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" > /dev/null
 export PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig"
+
+# One include prefix: the consumer's path gains only include/, and every installed header
+# compiles on its own with nothing else.
+inc="$work/prefix/include"
+read -r -a cflags <<< "$(pkg-config --cflags libdib)"
+if [ ${#cflags[@]} -ne 1 ] || [ "$(realpath "${cflags[0]#-I}")" != "$(realpath "$inc")" ]; then
+    echo "pkg-config adds more than $inc: ${cflags[*]}" >&2
+    exit 1
+fi
+for d in base win raster; do
+    if [ -e "$inc/$d" ]; then
+        echo "the prefix has include/$d" >&2
+        exit 1
+    fi
+done
+(cd "$inc" && find dib -name '*.h') | while read -r h; do
+    printf '#include <%s>\n' "$h" | c++ -std=c++20 -Wall -Wextra -Werror -fsyntax-only -I"$inc" -x c++ - \
+        || { echo "installed header $h does not compile on its own" >&2; exit 1; }
+done
 c++ -std=c++20 -Wall -Wextra -Werror "$src/consumer/app.cpp" $(pkg-config --cflags --libs libdib) \
     -Wl,-rpath,"$work/prefix/lib" -o "$work/app"
 "$work/app"
