@@ -5,6 +5,7 @@
 #include "support/support.h"
 #include "tiff_test_util.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <dib/Status.h>
@@ -108,7 +109,8 @@ TEST_F(TiffSave, LayoutByDepthAndPalette)
         for (int y = 0; y < 7; ++y) {
             const auto stored = Row(d, y);
             const std::size_t line = t.rows[y].size();
-            std::vector<std::uint8_t> expected(stored.begin(), stored.begin() + line);
+            std::vector<std::uint8_t> expected(line);
+            std::copy_n(stored.begin(), std::min(line, stored.size()), expected.begin());
             if (c.bits == 24 || c.bits == 48)
                 expected = tifftest::AsStored(expected, 3, c.bitsPerSample, 1, 21);
             if (c.bits == 16) {
@@ -135,7 +137,7 @@ TEST_F(TiffSave, LayoutByDepthAndPalette)
 TEST_F(TiffSave, CmykFromEachPixelsColour)
 {
     // Pure red becomes cyan 0, magenta 255, yellow 255, black 0, from every depth.
-    std::vector<tagRGBQUAD> palette(16, tagRGBQUAD{0, 0, 0, 0});
+    std::vector<tagRGBQUAD> palette(256, tagRGBQUAD{0, 0, 0, 0});
     palette[3] = {0, 0, 255, 0};
     struct Case {
         int bits;
