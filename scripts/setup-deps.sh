@@ -10,6 +10,7 @@ PACKAGES=(
     libcairo2-dev
     libzint-dev
     libzbar-dev python3-pil imagemagick
+    libtiff-tools python3-tifffile
     googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 

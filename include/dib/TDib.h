@@ -296,6 +296,29 @@ protected:
     // null histogram; -1 when the line buffer cannot be allocated (counters zeroed).
     int GetBitmapHistogram(std::uint32_t* histogram, unsigned int channel) const;
 
+    // ---- own TIFF writer (codecs/tiff) ----------------------------------------------------
+
+    // Writes the image to path as a strip TIFF through the streaming TIFF writer (StreamWriters.h,
+    // rows per strip 128, interleaved), with the image's resolution (GetResolucioX/Y).
+    // Layout by depth: 1, 2, 4 and 8 bits one sample, written as min-is-black grey when the
+    // palette is the ascending grey ramp of the depth, min-is-white when it is the descending
+    // one, min-is-white below 8 bits and min-is-black at 8 bits without a palette, and with the
+    // palette (ColorMap) otherwise; 16 bits (5-5-5) as 8-bit RGB; 24 bits RGB; 32 bits four
+    // samples, separated (CMYK); 48 bits RGB at 16 bits per sample. cmyk != 0 writes four
+    // 8-bit samples cyan = 255 - red, magenta = 255 - green, yellow = 255 - blue, black 0 from
+    // each pixel's colour (32-bit images are written as they are). compression is a TIFF
+    // Compression code (1 none, 5 LZW, 7 JPEG, 32773 PackBits, 32946 Deflate, ...).
+    // Progress: SetRangPosicioRel(row, height) before and PopRangRel after each row.
+    // Results: 1 saved; -100 failed or cancelled. After a failure or a cancellation past the
+    // creation of the file, the file stays with its missing rows filled.
+    int _saveTiff(const wchar_t* path, int compression, int cmyk, TIndicadorEstat* progress) const;
+    // The same file (without CMYK conversion or progress) in a movable global memory block
+    // handed to memory, its byte count to size; the caller frees the block with GlobalFree.
+    // Results: 0 saved; -1 no memory for the file or the block; -3 the image could not be
+    // written (empty image, unsupported depth or compression). memory is null and size 0
+    // after a failure.
+    int _saveTiffMemory(void*& memory, unsigned long& size, int compression) const;
+
     // Records perspective 1 after flipping a bottom-up bitmap (kernel vertical flip).
     int NormalitzarTopLeft();
     void CopiarMembres(const TDib& source);

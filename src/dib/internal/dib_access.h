@@ -26,6 +26,16 @@ struct TDibAccess {
     static std::uint32_t BitsPerCanal(const TDib& d) { return d.m_bitsPerCanal; }
     static std::int32_t CanalAlpha(const TDib& d) { return d.m_canalAlpha; }
     static unsigned char*& BufferDisplay(TDib& d) { return d.m_bufferDisplay; }
+    // The own TIFF writer's protected members (codecs/tiff), for its tests.
+    static int SaveTiff(const TDib& d, const wchar_t* path, int compression, int cmyk,
+                        TIndicadorEstat* progress)
+    {
+        return d._saveTiff(path, compression, cmyk, progress);
+    }
+    static int SaveTiffMemory(const TDib& d, void*& memory, unsigned long& size, int compression)
+    {
+        return d._saveTiffMemory(memory, size, compression);
+    }
     // Flips a bottom-up bitmap to top-down and records perspective 1; status.
     static int NormalitzarTopLeft(TDib& d) { return d.NormalitzarTopLeft(); }
     // Caller row r -> stored row (r itself for top-left bitmaps); -1 for a row outside the
