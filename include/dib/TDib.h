@@ -116,9 +116,9 @@ public:
     // after a failure.
     int ImportFromDIB(void* dib, int lockHere);
     // Imports a device-dependent bitmap through a screen device context; variant != 0 selects
-    // the kernel's second import (always 24 bits). The previous pixels are released; the other
-    // members (resolution, colour space, channels, alpha channel) are kept. No pixels after a
-    // failure.
+    // the kernel's second import (always 24 bits). The previous pixels are released and the
+    // alpha channel becomes -1; the other members (resolution, colour space, channels) are kept.
+    // No pixels after a failure.
     int ImportFromDDB(HBITMAP ddb, int variant);
     // A new image of the icon drawn over background (COLORREF): 24 bits from the icon's colour
     // bitmap, or 1 bit from the lower half of its mask when it has none. Null on any failure.
@@ -287,6 +287,120 @@ public:
     // -5 cancelled through progress; a row read failure as its status.
     int ProcesarLiniesDIB(TProcesLiniaDIB* consumer, int firstLine, int lineCount, int firstColumn,
                           int pixelCount, TIndicadorEstat* progress) const;
+
+    // ---- geometry ----------------------------------------------------------------------------
+    //
+    // Status of every operation here, unless it says otherwise: 0 success; -3 an argument
+    // refused before the kernel is called (the image is untouched); a kernel code e as e - 3000
+    // (-3002 for an empty image); -5 when the kernel fails without a code or the status
+    // callback stops it. A failed resampling (rotation, shear, resize) leaves the image as it was.
+    //
+    // Angles in radians turn the picture clockwise for a positive value. They reach the kernel
+    // as hundredths of a degree: trunc(floor(angle x 57.29577951308 x 100.0)), whole turns taken
+    // off (pi / 2 passes 8999, pi 17999, -0.00001 passes -1). A NaN, an infinite angle or one
+    // beyond about 1.5e12 radians gives -3. The fill colour (COLORREF) covers what the picture
+    // no longer covers (32 bits: alpha 0).
+
+    // Shears the rows sideways (top row to the right for a positive angle), widening the canvas;
+    // at most 45 degrees either way (else -3003).
+    int InclinarX(double angle, unsigned long fill);
+    // Shears the columns (right column down for a positive angle), heightening the canvas.
+    int InclinarY(double angle, unsigned long fill);
+    // Turns by angle with bilinear interpolation; grow != 0 enlarges the canvas to hold the
+    // whole turned picture, else the size stays and the corners are cut.
+    int RotarFine(double angle, int grow, unsigned long fill);
+    // Turns by whole degrees (taken modulo 360) by nearest neighbour, filling with white; grow as
+    // in RotarFine. Quarter turns with grow move the pixels exactly: 90 on 300 x 200 gives 200 x
+    // 300.
+    int Rotar(int degrees, int grow);
+    // Exact quarter and half turns clockwise (the canvas follows). progress is not used.
+    int FastRotate90CW(TIndicadorEstat* progress = nullptr);
+    int FastRotate180CW(TIndicadorEstat* progress = nullptr);
+    int FastRotate270CW(TIndicadorEstat* progress = nullptr);
+    // Mirror the stored pixels left-right / top-bottom; the view perspective is not changed.
+    int FlipX();
+    int FlipY();
+    // Plain resize (nearest neighbour, every depth). Returns 1, touching nothing, when the image
+    // already has that size.
+    int Escalar(int width, int height);
+    // Fits the image into maxWidth x maxHeight keeping its aspect ratio, enlarging or reducing:
+    // the result touches the box on one side at least, and a side that would round to 0 becomes
+    // 1. interpolate == 0: plain resize; else an interpolated one (box average on reduction,
+    // bilinear on enlargement, 32 bits alpha included). The third argument has no effect.
+    // 0 also when the size is already the fitted one; -3 for an empty image or a box side below
+    // 1; otherwise the status of the resize.
+    int EscalarAR(int maxWidth, int maxHeight, unsigned long unused, int interpolate);
+    // Keeps the rectangle of width x height at (x, y), in stored coordinates (as the pixel
+    // operations); it must lie inside the image (else -3003).
+    int Crop(int x, int y, int width, int height);
+    // Mirror the stored pixels and record the mirrored storage in the view perspective p:
+    // X: 0 -> 1, 1 -> 0, 2 -> 3, 3 -> 2, 4 -> 3; Y: 0 -> 2, 1 -> 3, 2 -> 0, 3 -> 1, 4 -> 2.
+    // The perspective is unchanged after a failure.
+    int CanviSentitX();
+    int CanviSentitY();
+    // Makes the view perspective 1 (top-left). reorder == 0 only relabels; otherwise the pixels
+    // are reordered first: 2 mirrored, 3 mirrored and flipped, 4 flipped, other values left.
+    int AjustarPerspectiva(int reorder);
+
+    // ---- tone and colour -------------------------------------------------------------------
+    //
+    // Status as for the geometry. Point operations change colours: palette images their
+    // palette, 32-bit images the first three bytes of each pixel (alpha is kept). Amounts of
+    // contrast, brightness, saturation and histogram contrast run from -1000 to 1000 (else
+    // -3003).
+
+    // Contrast about mid-grey: -1000 flat grey, 0 nothing, 1000 a threshold at 128.
+    int SetContrast(int amount);
+    int CanviaContrast(int amount); // the same operation
+    // Stretches the levels between the 0.5th and 99.5th percentiles to the full range, mixed in
+    // by amount / 1000 (negative: pulled towards mid-grey).
+    int SetHistoContrast(int amount);
+    // Gamma correction v' = 255 (v / 255) ^ (1 / gamma) with gamma taken to hundredths
+    // (trunc(gamma x 100)): 2.2 passes 220. A gamma giving less than 1 hundredth is refused
+    // (-3003); a NaN or out-of-range gamma gives -3.
+    int SetGamma(double gamma);
+    // As SetGamma with only the integer part of gamma: 2.2 passes 200, 0.8 passes 0 (refused).
+    int CanviaGamma(double gamma);
+    // Brightness: each level moves by amount x 255 / 1000. second != 0: after a successful step,
+    // the levels are stretched so that the lowest becomes 0 and the highest 255. Status of the
+    // last step made.
+    int CanviaBrillo(int brightness, int second);
+    // Saturation: colours move away from (or towards, negative) their luma; -1000 gives grey.
+    int CanviaSaturacio(int amount);
+    // Hue shift in hundredths of a half turn: 100 is +180 degrees, 50 is +90, 33 is +59
+    // (trunc(hue x 180 / 100) degrees).
+    int CanviaTo(int hue);
+    // Changes the depth in place. flags: 0x1 the kernel's fixed
+    // palette, 0x2 a palette chosen from the image's colours, 0x10 the caller's palette; 0x10000
+    // Floyd-Steinberg dithering. colours below 1 means 2, 4, 16, 256 entries for 1, 2, 4, 8 bits
+    // (0 for 24 and 32). Returns 1, touching nothing, when the depth is already bitsPerPixel.
+    // A result without alpha (any depth but 32) sets the alpha channel to -1.
+    int CanviaBPP(int bitsPerPixel, unsigned long flags, int colours, tagRGBQUAD* palette);
+    // 8-bit grey (luma 0.299 R + 0.587 G + 0.114 B, grey ramp palette); alpha channel -1.
+    int GrayScale();
+    // 1 bit, black and white, nearest colour; alpha channel -1.
+    int ToBlancINegre();
+    // 24 bits; alpha channel -1.
+    int ToRGB();
+    // 32 bits (the fourth byte of expanded pixels 0).
+    int ToCMYK();
+    // Complementary colours.
+    int Invertir();
+    // levels levels per channel, 2 to 64.
+    int Posteritzar(int levels);
+    // Removes a printed halftone screen (Gaussian low-pass, 5 x 5).
+    int Destramar();
+    // Median and average over size x size pixels (odd, 1 to 255; 48 bits median 3 or 5).
+    // Images of 8 bits with a grey palette, 24, 32 and 48 bits (else -3005).
+    int SuavitzarMed(unsigned int size);
+    int SuavitzarAvg(unsigned int size);
+    // Every pixel byte 0.
+    int Clear();
+    // The display gamma (hundredths) painting applies, not the pixels: sets it and returns the
+    // previous value (0 for an empty image, which keeps none). GetGamma: the current value,
+    // 100 until set, 0 for an empty image.
+    unsigned int SetGamma(unsigned int gamma);
+    unsigned int GetGamma() const;
 
     static CMosaRTTI m_rttiTDib;
 

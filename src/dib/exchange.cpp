@@ -89,8 +89,10 @@ int TDib::ImportFromDIB(void* dib, int lockHere)
 
 int TDib::ImportFromDDB(HBITMAP ddb, int variant)
 {
-    // The other members stay; only the pixels are replaced (freed first so none leak).
+    // The other members stay; only the pixels are replaced (freed first so none leak). A
+    // device-dependent bitmap carries no alpha plane, so no alpha index survives.
     RkFreeBitmap(&m_bitmap);
+    m_canalAlpha = -1;
     RkInitBitmap(&m_bitmap, BITMAPHANDLE_SIZE, 0, 0, 0);
     CClientDC screen(nullptr);
     // Any non-zero variant selects the kernel's second import.
