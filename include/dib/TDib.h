@@ -38,10 +38,12 @@ class TSerializer;
 struct SER_RECORDHEADER;
 struct t_VERSIOSER;
 class TProcesLiniaDIB;
+class CFILEINFO;
 
 namespace dib {
 struct TDibAccess;
-}
+struct TiffReaderAccess;
+} // namespace dib
 
 // The process-wide status callback: called by long kernel operations with a percentage and the
 // user data; an answer <= 0 stops the operation (reported as -5).
@@ -410,6 +412,31 @@ protected:
     // null histogram; -1 when the line buffer cannot be allocated (counters zeroed).
     int GetBitmapHistogram(std::uint32_t* histogram, unsigned int channel) const;
 
+    // ---- own TIFF reader (codecs/tiff) --------------------------------------------------------
+    //
+    // Results: 1 success; -100 cancelled; -6 the file does not open as a TIFF; -7 its image data
+    // cannot be decoded; -16 a layout or size the reader does not handle; -1 no memory.
+    // Lines go top to bottom to processor (Init, Processar per row from Init's result, Done
+    // after a run that was neither cancelled nor failed). Progress: one sub-range per row.
+
+    // Reads a strip or tiled TIFF of 1, 2, 4 or 8 bits per sample. intoImage != 0 replaces this
+    // image with a bitmap of the file's size at bits x kept samples (the alpha sample is never
+    // kept in a colour line); adaptCmyk != 0 stores four-sample non-RGB lines as blue, green,
+    // red, 0; wantAlpha != 0 delivers the alpha samples as a separate line and undoes
+    // associated alpha. 16-bit files go to the processor only (no processor: 1, this image
+    // unchanged). unused is not read.
+    int _loadTiff(const wchar_t* path, int unused, TProcesLiniaDIB* processor,
+                  TIndicadorEstat* progress, int intoImage, int adaptCmyk, int wantAlpha);
+    // An 8-bit palette TIFF expanded to 24-bit blue, green, red lines; -16 for any other file
+    // or when bitsPerPixel is not 24.
+    int _loadIndexedTiff(const wchar_t* path, int bitsPerPixel, TProcesLiniaDIB* processor,
+                         TIndicadorEstat* progress, int intoImage);
+    // _loadTiff(.., 1, null, null, 1, 0, 1) on size bytes of data (read in place).
+    int _loadTiffMemory(const unsigned char* data, int unused, unsigned long size);
+    // Fills info from the TIFF header: 1 this reader loads the file; 0 a TIFF it does not load;
+    // -10 the file does not open as a TIFF.
+    static int _infoTiff(const wchar_t* path, CFILEINFO& info);
+
     // ---- own TIFF writer (codecs/tiff) ----------------------------------------------------
 
     // Writes the image to path as a strip TIFF through the streaming TIFF writer (StreamWriters.h,
@@ -447,4 +474,5 @@ protected:
     unsigned char* m_bufferDisplay = nullptr; // display path's pixels (malloc), freed by Done
 
     friend struct dib::TDibAccess;
+    friend struct dib::TiffReaderAccess;
 };

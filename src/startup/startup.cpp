@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <codec/tiff_support.h>
+#include <codecs/tiff/tiff_codec.h>
 #include <dib/internal/library_module.h>
 #include <mutex>
 
@@ -17,6 +18,7 @@ void Startup()
     std::call_once(once, [] {
         LibraryModule();
         codec::InstallTiffHandlersOnce();
+        codec_tiff::InstallTiffTagExtenderOnce();
         g_done.store(true, std::memory_order_release);
     });
 }
