@@ -10,6 +10,7 @@ PACKAGES=(
     libcairo2-dev
     libzint-dev
     libzbar-dev python3-pil imagemagick
+    libjpeg-turbo-progs
     googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 
