@@ -331,7 +331,8 @@ protected:
     // Results: 1 success; -5 the header check failed or the depth is refused; -3014 the file
     // does not open; -149 a line cannot be decoded (the data is corrupt or ends early); -100
     // cancelled; a kernel code when the bitmap cannot be made or written. No line that did
-    // not decode is delivered, and after any failure this image is empty (intoImage).
+    // not decode is delivered. With intoImage, a failure after the bitmap was made leaves this
+    // image empty; earlier failures (before any consumer call) leave it as it was.
     int _loadJPEG(const wchar_t* path, int bitsPerPixel, int unused, TProcesLiniaDIB* processor,
                   TIndicadorEstat* progress, int intoImage, int adaptCMYK);
     void CopiarMembres(const TDib& source);
