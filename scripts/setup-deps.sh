@@ -12,6 +12,7 @@ PACKAGES=(
     libopencv-imgproc-dev libleptonica-dev
     libzbar-dev python3-pil imagemagick
     libtiff-tools python3-tifffile
+    libjpeg-turbo-progs
     googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 

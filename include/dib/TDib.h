@@ -33,6 +33,7 @@
 #include <dib/outside/win/afx.h>
 #include <dib/outside/win/windef.h>
 
+class CFILEINFO;
 class TIndicadorEstat;
 class TSerializer;
 struct SER_RECORDHEADER;
@@ -462,6 +463,42 @@ protected:
 
     // Records perspective 1 after flipping a bottom-up bitmap (kernel vertical flip).
     int NormalitzarTopLeft();
+
+    // ---- JPEG reader (reader results: > 0 success, 0 or negative failure) -----------------
+
+    // Describes a JPEG file from its header: width, height, bits per pixel (components x 8),
+    // channels (components), colour space 2 (CMYK) for four components (otherwise untouched),
+    // view perspective 1, alpha channel -1, and the resolution when the JFIF density unit is
+    // dots per inch (1) or per centimetre (2; x 2.54); other units leave the resolution alone.
+    // Other members are untouched. Results: 1; 0 not a readable JPEG header (a header cut short
+    // included); -14 the file does not open.
+    static int _infoJPEG(const wchar_t* path, CFILEINFO& info);
+    // Decodes a JPEG file (baseline, progressive; grey, RGB, CMYK) top to bottom.
+    //  bitsPerPixel  depth of the delivered lines: 0 or components x 8 (8 grey, 24 blue-green-
+    //                red, 32 C, M, Y, K with 0 meaning no ink: the inverted form CMYK files
+    //                carry is complemented back); 24 for a grey file and 8 for a colour file
+    //                are converted by the decoder; any other depth is refused with -5 before
+    //                the decoder starts.
+    //  unused        not read.
+    //  processor     null, or Init(width, height, region) then Processar for every line from
+    //                the first one Init asks for (pointing at column region.left, which is
+    //                clamped into the line), then Done when the run was not cancelled or
+    //                failed. An Init below 0 stops the run before any line: result 1, no Done,
+    //                and no bitmap is made.
+    //  progress      null, or asked for a stop after every delivered line and moved to its
+    //                share of the range it has at the start every 10th line; a stop gives -100.
+    //  intoImage     non-zero: this image is released and made anew at the file's size and
+    //                the requested depth (8 bits with a grey palette), and every delivered line
+    //                is stored, the first delivered line as row 0.
+    //  adaptCMYK     non-zero: 32-bit lines are stored as blue, green, red, 0 (the lines given
+    //                to the processor stay C, M, Y, K).
+    // Results: 1 success; -5 the header check failed or the depth is refused; -3014 the file
+    // does not open; -149 a line cannot be decoded (the data is corrupt or ends early); -100
+    // cancelled; a kernel code when the bitmap cannot be made or written. No line that did
+    // not decode is delivered. With intoImage, a failure after the bitmap was made leaves this
+    // image empty; earlier failures (before any consumer call) leave it as it was.
+    int _loadJPEG(const wchar_t* path, int bitsPerPixel, int unused, TProcesLiniaDIB* processor,
+                  TIndicadorEstat* progress, int intoImage, int adaptCMYK);
     void CopiarMembres(const TDib& source);
 
     _BITMAPHANDLE m_bitmap;    // the kernel's record (declared size 284)

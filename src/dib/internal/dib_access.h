@@ -38,6 +38,16 @@ struct TDibAccess {
     }
     // Flips a bottom-up bitmap to top-down and records perspective 1; status.
     static int NormalitzarTopLeft(TDib& d) { return d.NormalitzarTopLeft(); }
+    // The JPEG reader's entry points (codecs/jpeg).
+    static int InfoJPEG(const wchar_t* path, CFILEINFO& info)
+    {
+        return TDib::_infoJPEG(path, info);
+    }
+    static int LoadJPEG(TDib& d, const wchar_t* path, int bitsPerPixel, TProcesLiniaDIB* processor,
+                        TIndicadorEstat* progress, int intoImage, int adaptCMYK)
+    {
+        return d._loadJPEG(path, bitsPerPixel, 0, processor, progress, intoImage, adaptCMYK);
+    }
     // Caller row r -> stored row (r itself for top-left bitmaps); -1 for a row outside the
     // bitmap, which every kernel row call refuses.
     static int StoredRow(const _BITMAPHANDLE& b, int r)

@@ -18,11 +18,37 @@ namespace {
     std::longjmp(errors->jump, 1);
 }
 
+// Warnings after which the decoded pixels are not the encoded ones.
+bool IsDamage(int code)
+{
+    switch (code) {
+    case JWRN_HIT_MARKER:        // entropy data ended before the blocks did
+    case JWRN_HUFF_BAD_CODE:     // undecodable Huffman code
+    case JWRN_ARITH_BAD_CODE:    // undecodable arithmetic code
+    case JWRN_MUST_RESYNC:       // restart marker lost: blocks skipped
+    case JWRN_JPEG_EOF:          // the data ended before the end-of-image marker
+    case JWRN_NOT_SEQUENTIAL:    // scan order broken
+    case JWRN_BOGUS_PROGRESSION: // coefficients refined that were never sent
+        return true;
+    default:
+        return false;
+    }
+}
+
 void EmitMessage(j_common_ptr cinfo, int level)
 {
     // level < 0 is a warning: counted, as libjpeg does, but never shown.
-    if (level < 0)
-        cinfo->err->num_warnings++;
+    if (level >= 0)
+        return;
+    cinfo->err->num_warnings++;
+    if (IsDamage(cinfo->err->msg_code)) {
+        auto* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
+        if (errors->damage++ == 0) {
+            char message[JMSG_LENGTH_MAX];
+            (*cinfo->err->format_message)(cinfo, message);
+            core::SetLastErrorText(message);
+        }
+    }
 }
 
 void OutputMessage(j_common_ptr) {}
@@ -80,6 +106,7 @@ void TermSource(j_decompress_ptr) {}
 jpeg_error_mgr* InitJpegErrors(JpegErrors& errors)
 {
     jpeg_std_error(&errors.pub);
+    errors.damage = 0;
     errors.pub.error_exit = ErrorExit;
     errors.pub.emit_message = EmitMessage;
     errors.pub.output_message = OutputMessage;

@@ -5,7 +5,11 @@
 // error keeps the message as this thread's last error text and longjmps to `jump`. The
 // function that calls setjmp(errors.jump) must hold no C++ object with a destructor between
 // the setjmp and the libjpeg calls (keep owned objects in its caller). Warnings are counted
-// (errors.pub.num_warnings) and otherwise dropped: nothing reaches stdout or stderr.
+// (errors.pub.num_warnings) and otherwise dropped: nothing reaches stdout or stderr. Warnings
+// that mean the entropy-coded data did not decode as it was encoded (a bad code, data cut
+// short, a lost restart, a broken progression) are also counted in errors.damage, with their
+// message kept as this thread's last error text: libjpeg goes on with grey or zero blocks, and
+// a reader that must not report damaged pixels as success checks that count.
 //
 //     codec::JpegErrors errors;
 //     jpeg_decompress_struct cinfo;
@@ -26,6 +30,7 @@ namespace codec {
 struct JpegErrors {
     jpeg_error_mgr pub; // first: libjpeg sees a jpeg_error_mgr*
     std::jmp_buf jump;
+    long damage = 0; // warnings that report damaged scan data (reset by InitJpegErrors)
 };
 
 // Sets up errors (libjpeg's standard manager with the exit and output routines replaced) and
