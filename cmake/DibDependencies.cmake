@@ -14,3 +14,17 @@ add_library(Zint::Zint UNKNOWN IMPORTED)
 set_target_properties(Zint::Zint PROPERTIES
     IMPORTED_LOCATION ${ZINT_LIBRARY}
     INTERFACE_INCLUDE_DIRECTORIES ${ZINT_INCLUDE_DIR})
+
+# OpenCV core + imgproc (libopencv-imgproc-dev). Debian ships opencv4.pc only with the whole
+# libopencv-dev, so the two libraries are found directly.
+find_path(OPENCV_INCLUDE_DIR opencv2/imgproc.hpp PATH_SUFFIXES opencv4 REQUIRED)
+find_library(OPENCV_CORE_LIBRARY opencv_core REQUIRED)
+find_library(OPENCV_IMGPROC_LIBRARY opencv_imgproc REQUIRED)
+add_library(OpenCV::core UNKNOWN IMPORTED)
+set_target_properties(OpenCV::core PROPERTIES
+    IMPORTED_LOCATION ${OPENCV_CORE_LIBRARY}
+    INTERFACE_INCLUDE_DIRECTORIES ${OPENCV_INCLUDE_DIR})
+add_library(OpenCV::imgproc UNKNOWN IMPORTED)
+set_target_properties(OpenCV::imgproc PROPERTIES
+    IMPORTED_LOCATION ${OPENCV_IMGPROC_LIBRARY}
+    INTERFACE_LINK_LIBRARIES OpenCV::core)
