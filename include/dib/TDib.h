@@ -304,7 +304,8 @@ public:
     // ---- compositing and planes ------------------------------------------------------------
     //
     // The operations that return int give 0, or -3 for an invalid argument, or the kernel's
-    // refusal (-5, e - 3000). Every failure leaves this image as it was.
+    // refusal (-5, e - 3000). A failure leaves this image as it was, except that a cancelled
+    // Combinar or SetColor keeps the rows done so far.
 
     // Replaces this image by this image and other joined (other may be this image). w1 x h1 is
     // this image's size, w2 x h2 other's. mode 1: other on the left, this on the right, result
