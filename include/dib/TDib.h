@@ -276,6 +276,82 @@ public:
     // 1 when the kernel's grey-scale test finds every colour grey, else 0 (errors included).
     int EsImatgeGrisos() const;
 
+    // ---- colour analysis and masks ---------------------------------------------------------
+    //
+    // Colours are compared on their red, green and blue bytes (COLORREF bytes 0 to 2; byte 3 is
+    // ignored). A tolerance is a fraction of the channel range, clamped to [0, 1] (NaN counts
+    // as 0) and turned into T = round(tolerance * 255); a pixel matches colour when each of its
+    // three components differs from colour's by at most T. 32-bit pixels are blue, green, red
+    // and a fourth byte that is not colour.
+
+    // Distance-weighted average colour of the square window of half-size radius around column
+    // x, stored row y (as GetPixel): each pixel of the window clipped to the image weighs
+    // 1 - min(d2, radius) / M, d2 its squared distance to (x, y) and M the largest such value
+    // in the window; weights are normalised to sum 1 and each component's weighted sum is
+    // truncated. radius 0: GetPixel(x, y). 0 for a negative radius, a window outside the image,
+    // or when no weight is positive. The work is bounded by the clipped window.
+    unsigned long ColorPromig(int x, int y, int radius) const;
+    // A new 1-bit image (palette black, white; top-left) of this image's size with bit 1 for
+    // every matching pixel; rows from the top, as GetLinia counts them. Palette depths compare
+    // palette colours. Null for an empty image or when memory runs out. The caller deletes it.
+    TDib* ExtreureMascaraColor(unsigned long colour, double tolerance) const;
+    // A new 1-bit mask (as above) of the 4-connected region of matching pixels that holds seed
+    // (x = column, y = row from the top, as GetLinia counts rows). bounds (may be null) gets
+    // the smallest column and row (left, top) and the largest (right, bottom, inclusive) of the
+    // region; an empty region (the seed does not match or lies outside the image) gives an
+    // all-zero mask and bounds left = top = 2147483647, right = bottom = -2147483647. Null for
+    // an empty image or when memory runs out (bounds then untouched). The caller deletes it.
+    TDib* ExtreureMascaraColor(unsigned long colour, CPoint seed, double tolerance,
+                               CRect* bounds) const;
+
+    // ---- compositing and planes ------------------------------------------------------------
+    //
+    // The operations that return int give 0, or -3 for an invalid argument, or the kernel's
+    // refusal (-5, e - 3000). A failure leaves this image as it was, except that a cancelled
+    // Combinar or SetColor keeps the rows done so far.
+
+    // Replaces this image by this image and other joined (other may be this image). w1 x h1 is
+    // this image's size, w2 x h2 other's. mode 1: other on the left, this on the right, result
+    // (w1 + w2) x h1; mode 2: this on the left, other on the right, (w1 + w2) x h1; mode 3:
+    // other on top, this at the bottom, w1 x (h1 + h2); mode 4: this on top, other below,
+    // w1 x (h1 + h2). The result has other's depth, this image's palette (other's when this
+    // image has none and the result needs one) and storage kind; pixels are placed by colour,
+    // and an area no image covers is 0. Other is clipped to the result. The alpha channel
+    // becomes -1 unless the result has 32 bits. -3 for a null or empty other, an empty image
+    // or another mode; -3003 when the result would be larger than 2147483647 on a side.
+    int Acoblar(const TDib* other, unsigned long mode);
+    // Combines source into this image at (x, y) with the kernel's combine flags (RK_COMBINE_*
+    // of <dib/outside/raster/ops/ops_codes_compose.h>: 0x0100 copies); the block is clipped to both
+    // images. The last two arguments are not used. source may be this image. -3 for a null or empty
+    // source or an empty image.
+    int Combinar(TDib* source, unsigned long flags, int x, int y, int, int);
+    // Recreates this image as 24 bits with the size of the cyan plane and merges the four 8-bit
+    // planes (cyan, magenta, yellow, black) into it: red = max(0, 255 - C - K), green and blue
+    // likewise. -3 for a null or empty plane or planes of different sizes; the kernel's
+    // -3005 for a plane that is not 8 bits.
+    int MergeCMYK(TDib* cyan, TDib* magenta, TDib* yellow, TDib* black);
+    // Merges 8-bit planes of this image's size into this image's bitmap, which keeps its depth:
+    // selector 1 four planes (cyan, magenta, yellow, black), otherwise three (the plane
+    // selectors RK_PLANES_* of <dib/outside/raster/ops/ops_codes_compose.h>: 0 red, green, blue; 2
+    // hue, saturation, value; 3 hue, lightness, saturation; 4 cyan, magenta, yellow). -3 for a null
+    // array or plane, an empty plane or image, planes of another size or an unknown selector;
+    // -3005 for a plane that is not 8 bits.
+    int ColorMerge(TDib** planes, unsigned long selector);
+    // channel != 0: every value v of the selected channels (RK_CHANNEL_* bits) becomes
+    // table[v], clamped to the sample range (count >= 256; 65536 for 16-bit samples); palette
+    // images remap their palette. channel 0: the image is separated into cyan, magenta, yellow
+    // and black and only black is remapped (count >= 256); the image keeps its depth when it
+    // has 24 or 32 bits (and its fourth bytes) and becomes 24 bits otherwise. -3 for a null
+    // table, a short table or an empty image.
+    int Substituir(int* table, unsigned int count, unsigned int channel);
+    // Every pixel (palette images: every palette entry) of colour key takes the colour
+    // replacement; every other becomes white. Images of 16, 32 or 48 bits are left unchanged,
+    // and so is the image when a work buffer cannot be allocated.
+    void AillarPla(unsigned long key, unsigned long replacement);
+    // Every pixel becomes colour (palette images: the nearest entry); 32-bit images take value
+    // as their fourth byte.
+    int SetColor(unsigned long colour, unsigned char value);
+
     // ---- line processing ------------------------------------------------------------------
 
     // Hands lines firstLine .. firstLine + lineCount - 1 (rows from the top) to consumer's
