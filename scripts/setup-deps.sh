@@ -9,6 +9,7 @@ PACKAGES=(
     libtiff-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev
     libcairo2-dev
     libzint-dev
+    libsane-dev sane-utils
     libzbar-dev python3-pil imagemagick
     googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
