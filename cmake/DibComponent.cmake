@@ -30,6 +30,7 @@ set(DIB_PUBLIC_OUTSIDE_HEADERS
     base/ui.h
     raster/bitmap_handle.h
     raster/file_info.h
+    scan/scan.h
     win/afx.h
     win/cairo_dc.h
     win/gdi.h
