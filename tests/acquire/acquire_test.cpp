@@ -20,6 +20,8 @@
 #include <tiffio.h>
 #include <win/module_resources.h>
 
+DIB_SANE_TEST_LEAK_SUPPRESSIONS()
+
 namespace {
 
 using dib::TDibAccess;

@@ -14,6 +14,8 @@
 
 extern char** environ;
 
+DIB_SANE_TEST_LEAK_SUPPRESSIONS()
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -13,6 +13,8 @@
 #include <vector>
 #include <win/global_memory.h>
 
+DIB_SANE_TEST_LEAK_SUPPRESSIONS()
+
 namespace {
 
 using dibtest::SaneTestEnv;
