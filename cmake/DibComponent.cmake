@@ -31,6 +31,7 @@ set(DIB_PUBLIC_OUTSIDE_HEADERS
     raster/bitmap_handle.h
     raster/file_info.h
     raster/ops/ops_codes_compose.h
+    scan/scan.h
     win/afx.h
     win/cairo_dc.h
     win/gdi.h

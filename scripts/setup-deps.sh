@@ -10,6 +10,7 @@ PACKAGES=(
     libcairo2-dev
     libzint-dev
     libopencv-imgproc-dev libleptonica-dev
+    libsane-dev sane-utils
     libzbar-dev python3-pil imagemagick
     libtiff-tools python3-tifffile
     libjpeg-turbo-progs

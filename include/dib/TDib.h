@@ -40,6 +40,8 @@ struct SER_RECORDHEADER;
 struct t_VERSIOSER;
 class TProcesLiniaDIB;
 class CFILEINFO;
+struct DIB_CFGTWAIN;
+struct DIB_SCANSETTINGS;
 
 namespace dib {
 struct TDibAccess;
@@ -480,6 +482,45 @@ public:
     // 100 until set, 0 for an empty image.
     unsigned int SetGamma(unsigned int gamma);
     unsigned int GetGamma() const;
+    // ---- scanners (Acquire.h) ------------------------------------------------------------
+    //
+    // Windows are not used (there are none of our own); null is fine everywhere.
+
+    // 1 when a scanner is reachable; a negative scanner code otherwise (-82 none).
+    static int ExisteixTwain(CWnd* window);
+    // Lets the user choose the current source (choice request). 0 chosen or cancelled; -5 on
+    // an error, after showing its message (French text from the string table).
+    static int SeleccionarTwain(CWnd* window);
+    // Scans one page into this image from source (null or "": the default source) with
+    // settings (null: GetConfigTwain for that source). The image is released first, so it is
+    // empty after any failure. On success the image takes the scan's resolution, colour space
+    // (32 line art, 8 grey, 64 colour), channels (1 or 3), bits per channel and alpha -1.
+    // 0 acquired; -5 cancelled (silently) or failed (after an error message box; a source
+    // that cannot be selected, a name of 520 characters or more included).
+    int ObrirTwain(CWnd* window, const wchar_t* source, const DIB_CFGTWAIN* settings);
+    // Reads the settings of source (null or "": the general ones) from the settings store:
+    // defaults 1, 1, 1, 0, then "Software\Corvane\Twain", then its sub-key named after the
+    // source (one key segment, a '\' in the name written as '_'). Always 1.
+    static int GetConfigTwain(const wchar_t* source, DIB_CFGTWAIN& settings);
+    // Writes the settings of source (null or "": the general key). 1 when they reached the
+    // store, else 0.
+    static int SetConfigTwain(const wchar_t* source, const DIB_CFGTWAIN& settings);
+    // Scans through the WIA-shaped connection: every device is shown in an information
+    // message box, the user chooses one, and every page (or feeder sheet) it delivers
+    // replaces the image, which ends with the last. device is not used. The image is
+    // released first. 0 when a page was acquired (members set as ObrirTwain); -5 otherwise.
+    int ObrirWia(CWnd* window, const wchar_t* device);
+    // Scans one page from source (null or "": the default) with settings (null: the
+    // device's), without messages or stored settings. 0; -5 cancelled or the device failed;
+    // -3 an invalid setting or source name; -1 no memory. DibGetLastErrorText says why.
+    int ObrirEscaner(const wchar_t* source, const DIB_SCANSETTINGS* settings);
+    // Scans one page from source straight into a TIFF file at path (Deflate, top-down strips),
+    // holding one row at a time (a three-pass scan holds its three planes): line art 1 bit,
+    // grey and colour at the device's full depth (16 bits per sample unless settings say
+    // otherwise). The file is removed after a failure. Same results as ObrirEscaner, and -5
+    // when the file cannot be written.
+    static int EscanejarATIFF(const wchar_t* source, const DIB_SCANSETTINGS* settings,
+                              const wchar_t* path);
 
     static CMosaRTTI m_rttiTDib;
 

@@ -1,6 +1,7 @@
 // startup.cpp - the one start-up path, shared by the shared library and the tests.
 #include "startup.h"
 
+#include <acquire/resources.h>
 #include <atomic>
 #include <codec/tiff_support.h>
 #include <codecs/tiff/tiff_codec.h>
@@ -17,6 +18,7 @@ void Startup()
     static std::once_flag once;
     std::call_once(once, [] {
         LibraryModule();
+        RegistrarRecursosAdquisicio();
         codec::InstallTiffHandlersOnce();
         codec_tiff::InstallTiffTagExtenderOnce();
         g_done.store(true, std::memory_order_release);

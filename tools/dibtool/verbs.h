@@ -11,3 +11,4 @@ struct Verb {
 };
 
 int RunCode(int argc, char** argv);
+int RunScan(int argc, char** argv);

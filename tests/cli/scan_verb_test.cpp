@@ -1,0 +1,115 @@
+// `dibtool scan`, spawned against SANE's test backend (a private SANE_CONFIG_DIR, inherited by
+// the tool) with standard input on /dev/null, so the tool never asks.
+#include "support/sane_test_env.h"
+#include "support/support.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+DIB_SANE_TEST_LEAK_SUPPRESSIONS()
+
+namespace {
+
+namespace fs = std::filesystem;
+using dibtest::SaneTestEnv;
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+std::string Slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+ToolRun RunTool(const fs::path& dir, std::vector<std::string> args)
+{
+    args.insert(args.begin(), {DIBTOOL_PATH, "scan"});
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    ToolRun run;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+            run.exitCode = WEXITSTATUS(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.out = Slurp(out);
+    run.err = Slurp(err);
+    return run;
+}
+
+TEST(ScanVerb, ListScanAndStream)
+{
+    SaneTestEnv::Configure({{"test-picture", "\"Grid\""}});
+    dibtest::TempDir dir;
+    ToolRun r = RunTool(dir.path(), {"--list"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "test:0\tNoname frontend-tester\ntest:1\tNoname frontend-tester\n");
+
+    const fs::path bmp = dir.path() / "page.bmp";
+    r = RunTool(dir.path(),
+                {"--device", "test:1", "--mode", "lineart", "--resolution", "254", bmp.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, bmp.string() + ": 800 x 1000, 1 bits, 254 dpi\n");
+    const std::string b = Slurp(bmp);
+    ASSERT_GT(b.size(), 62u);
+    EXPECT_EQ(b.substr(0, 2), "BM");
+    EXPECT_EQ(static_cast<unsigned char>(b[28]), 1); // bits per pixel
+
+    const fs::path tif = dir.path() / "page.tif";
+    r = RunTool(dir.path(), {"--mode", "grey", "--to-tiff", tif.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_GT(fs::file_size(tif), 8u);
+}
+
+TEST(ScanVerb, Failures)
+{
+    SaneTestEnv::Configure();
+    dibtest::TempDir dir;
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* err; // part of standard error
+    } cases[] = {
+        {{}, 2, "usage"},
+        {{"--mode", "sepia", "x.bmp"}, 2, "usage"},
+        {{"--resolution", "0", "x.bmp"}, 2, "usage"},
+        {{"x.png"}, 2, ".bmp"},
+        {{"--device", "nope:0", "x.bmp"}, 1, "no device named 'nope:0'"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = RunTool(dir.path(), c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+    SaneTestEnv::Configure({{"read-status-code", "\"SANE_STATUS_JAMMED\""}});
+    ToolRun r = RunTool(dir.path(), {(dir.path() / "j.bmp").string()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Document feeder jammed"), std::string::npos) << r.err;
+    SaneTestEnv::Configure({}, false);
+    r = RunTool(dir.path(), {"--list"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("no scanner found"), std::string::npos) << r.err;
+}
+
+} // namespace
