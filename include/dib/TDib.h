@@ -158,7 +158,9 @@ public:
     // ---- device context and memory access -----------------------------------------------
 
     // A device context drawing into the bitmap, in text mapping mode; null on failure. Release
-    // it with DeleteDC before the image changes or is released.
+    // it with DeleteDC before the image changes or is released. On a disk-backed image
+    // (CrearDisc) the context draws into a full copy of the pixels in memory: it costs the whole
+    // image in memory, whatever the disk storage bounds elsewhere.
     HDC CreateDCW();
     // Releases a context from CreateDCW; returns 0.
     int DeleteDC(HDC dc);

@@ -15,23 +15,9 @@ namespace {
 // Everything written to standard error while fn runs.
 template <class Fn> std::string CaptureStderr(Fn fn)
 {
-    std::fflush(stderr);
-    char path[] = "/tmp/dib-stderr-XXXXXX";
-    const int fd = mkstemp(path);
-    const int saved = dup(2);
-    dup2(fd, 2);
+    testing::internal::CaptureStderr();
     fn();
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    std::string text;
-    char buf[256];
-    lseek(fd, 0, SEEK_SET);
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
-        text.append(buf, std::size_t(n));
-    close(fd);
-    unlink(path);
-    return text;
+    return testing::internal::GetCapturedStderr();
 }
 
 TEST(Startup, RegistersTheLibraryModuleAndItsTexts)

@@ -251,20 +251,6 @@ struct MemoryProcs {
     static void unmap(thandle_t, void*, toff_t) {}
 };
 
-int KeepError(TIFF*, void*, const char* module, const char* format, va_list args)
-{
-    char text[512];
-    if (std::vsnprintf(text, sizeof text, format, args) < 0)
-        text[0] = '\0';
-    core::SetLastErrorTextF("%s%s%s", module ? module : "", module ? ": " : "", text);
-    return 1;
-}
-
-int DropWarning(TIFF*, void*, const char*, const char*, va_list)
-{
-    return 1;
-}
-
 // Opens the target for writing; errors of the handle become this thread's last error text.
 TIFF* OpenTarget(const wchar_t* path, tiffw::MemoryFile* memory, bool bigTiff, bool& created)
 {
@@ -275,8 +261,8 @@ TIFF* OpenTarget(const wchar_t* path, tiffw::MemoryFile* memory, bool bigTiff, b
         core::SetLastErrorText("out of memory");
         return nullptr;
     }
-    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, codec::KeepTiffError, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, codec::DropTiffWarning, nullptr);
     TIFF* tif = nullptr;
     if (memory) {
         tif = TIFFClientOpenExt("memory", mode, memory, MemoryProcs::read, MemoryProcs::write,

@@ -15,7 +15,9 @@ namespace {
 // The process-wide handlers discard the message without formatting it.
 void SilentHandler(const char*, const char*, va_list) {}
 
-int KeepError(TIFF*, void*, const char* module, const char* format, va_list args)
+} // namespace
+
+int KeepTiffError(TIFF*, void*, const char* module, const char* format, va_list args)
 {
     char text[512];
     if (std::vsnprintf(text, sizeof text, format, args) < 0)
@@ -24,12 +26,10 @@ int KeepError(TIFF*, void*, const char* module, const char* format, va_list args
     return 1;
 }
 
-int DropWarning(TIFF*, void*, const char*, const char*, va_list)
+int DropTiffWarning(TIFF*, void*, const char*, const char*, va_list)
 {
     return 1;
 }
-
-} // namespace
 
 void InstallTiffHandlersOnce()
 {
@@ -104,8 +104,8 @@ std::unique_ptr<TiffInput> TiffInput::Open(core::ByteSource& source, const char*
         core::SetLastErrorText("out of memory");
         return nullptr;
     }
-    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepTiffError, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, DropTiffWarning, nullptr);
     if (maxSingleAlloc > 0)
         TIFFOpenOptionsSetMaxSingleMemAlloc(options, maxSingleAlloc);
     in->tif_ =

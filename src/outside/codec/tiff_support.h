@@ -9,10 +9,17 @@
 
 #include "../core/byte_source.h"
 
+#include <cstdarg>
 #include <memory>
 #include <tiffio.h>
 
 namespace codec {
+
+// Per-handle handlers for TIFFOpenOptionsSetErrorHandlerExtR / ...WarningHandlerExtR: an error
+// becomes this thread's last error text ("module: message"); a warning is dropped. Both answer
+// 1 so the process-wide handlers are not called.
+int KeepTiffError(TIFF* tif, void* user, const char* module, const char* format, va_list args);
+int DropTiffWarning(TIFF* tif, void* user, const char* module, const char* format, va_list args);
 
 // Installs the silent process-wide error and warning handlers. Idempotent and thread-safe;
 // every entry point that calls libtiff calls it first (OpenTiff does).

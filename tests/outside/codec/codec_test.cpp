@@ -16,21 +16,9 @@ namespace {
 // Everything written to standard error while fn runs.
 template <class Fn> std::string CaptureStderr(Fn fn)
 {
-    std::fflush(stderr);
-    char path[] = "/tmp/dib-codec-stderr-XXXXXX";
-    const int fd = mkstemp(path);
-    const int saved = dup(2);
-    dup2(fd, 2);
+    testing::internal::CaptureStderr();
     fn();
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    std::string text(4096, '\0');
-    const ssize_t n = pread(fd, text.data(), text.size(), 0);
-    text.resize(n > 0 ? std::size_t(n) : 0);
-    close(fd);
-    unlink(path);
-    return text;
+    return testing::internal::GetCapturedStderr();
 }
 
 std::vector<std::uint8_t> ReadFile(const char* path)
