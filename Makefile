@@ -35,7 +35,7 @@ test-asan: setup
 test-tsan: setup
 	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDIB_SANITIZE_THREAD=ON -DDIB_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
-	cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/support/tsan.supp \
 	    ctest --output-on-failure -j $(JOBS)
 
 bench: setup

@@ -29,7 +29,9 @@ namespace {
 
 std::atomic<std::uint32_t> g_timeoutMs{60000};
 // Serialises every SANE call of the process (SANE is not reentrant).
-std::timed_mutex g_sane;
+// A plain mutex taken by polling with a deadline: std::timed_mutex's timed lock goes through
+// pthread_mutex_clocklock, which thread checkers do not follow.
+std::mutex g_sane;
 // Calls abandoned after the timeout and still running: SANE is refused until they return.
 std::atomic<int> g_abandoned{0};
 int g_users = 0; // sessions that started SANE (under g_sane)
@@ -75,7 +77,12 @@ int Busy(const char* what)
 // Holds the SANE lock for one call sequence.
 class SaneLock {
 public:
-    SaneLock() : m_lock(g_sane, std::defer_lock) { m_ok = m_lock.try_lock_for(Timeout()); }
+    SaneLock() : m_lock(g_sane, std::defer_lock)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + Timeout();
+        while (!(m_ok = m_lock.try_lock()) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     // SC_SUCCESS when SANE may be called now.
     int Status() const
     {
@@ -87,7 +94,7 @@ public:
     }
 
 private:
-    std::unique_lock<std::timed_mutex> m_lock;
+    std::unique_lock<std::mutex> m_lock;
     bool m_ok = false;
 };
 
