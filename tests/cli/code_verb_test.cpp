@@ -1,4 +1,5 @@
 // Tests of `dibtool code`: the tool is run as a process, its BMP read back and decoded by zbar.
+#include "run_tool.h"
 #include "support/support.h"
 #include "support/zbar_decode.h"
 
@@ -8,51 +9,19 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out, err;
-};
-
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using dibtest::Slurp;
+using dibtest::ToolRun;
 
 ToolRun RunTool(const fs::path& dir, std::vector<std::string> args)
 {
-    args.insert(args.begin(), DIBTOOL_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    ToolRun run;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-            run.exitCode = WEXITSTATUS(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = Slurp(out);
-    run.err = Slurp(err);
-    return run;
+    return dibtest::RunDibtool(dir, std::move(args));
 }
 
 std::uint32_t U32(const std::string& b, std::size_t at)

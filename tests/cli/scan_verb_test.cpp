@@ -1,5 +1,6 @@
 // `dibtool scan`, spawned against SANE's test backend (a private SANE_CONFIG_DIR, inherited by
 // the tool) with standard input on /dev/null, so the tool never asks.
+#include "run_tool.h"
 #include "support/sane_test_env.h"
 #include "support/support.h"
 
@@ -7,12 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 DIB_SANE_TEST_LEAK_SUPPRESSIONS()
 
@@ -21,41 +18,14 @@ namespace {
 namespace fs = std::filesystem;
 using dibtest::SaneTestEnv;
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out, err;
-};
+using dibtest::Slurp;
+using dibtest::ToolRun;
 
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
+// `dibtool scan` with args.
 ToolRun RunTool(const fs::path& dir, std::vector<std::string> args)
 {
-    args.insert(args.begin(), {DIBTOOL_PATH, "scan"});
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    ToolRun run;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-            run.exitCode = WEXITSTATUS(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = Slurp(out);
-    run.err = Slurp(err);
-    return run;
+    args.insert(args.begin(), "scan");
+    return dibtest::RunDibtool(dir, std::move(args));
 }
 
 TEST(ScanVerb, ListScanAndStream)
