@@ -80,10 +80,10 @@ int ReadHeader(core::ByteSource& source, Header& hd)
         in.u16le();
         hd.bits = in.u16le();
         hd.width = w;
-        std::uint32_t fields[9] = {};
+        std::uint32_t fields[10] = {};
         // compression, image size, x and y pixels per metre, colours used, important, masks
         const std::uint32_t extra = (hd.headerSize - 16) / 4;
-        for (std::uint32_t i = 0; i < extra && i < 9; ++i)
+        for (std::uint32_t i = 0; i < extra && i < 10; ++i)
             fields[i] = in.u32le();
         hd.compression = fields[0];
         hd.xDpi = DotsPerInch(fields[2]);
@@ -92,7 +92,7 @@ int ReadHeader(core::ByteSource& source, Header& hd)
         if (hd.headerSize >= 52)
             std::memcpy(hd.masks, fields + 6, 3 * sizeof(std::uint32_t));
         if (hd.headerSize >= 56)
-            hd.masks[3] = fields[8];
+            hd.masks[3] = fields[9];
         in.seek(14 + std::uint64_t(hd.headerSize));
         if (hd.headerSize == 40 &&
             (hd.compression == kBitfields || hd.compression == kAlphaBitfields)) {
