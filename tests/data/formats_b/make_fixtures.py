@@ -22,6 +22,7 @@ committed, so the tests need none of these tools. The JPEG fixtures of tests/dat
     g4.tif            PIL, 1 bit, CCITT Group 4              expected g4.rgb (PIL)
     rgba.tif          PIL, RGBA, unassociated alpha 128..255 expected rgba.rgba (PIL)
     cmyk.tif          PIL, CMYK with K = 0, uncompressed     expected cmyk.rgb: 255 - C, M, Y
+    bottom-up.tif     PIL, orientation 4, rows stored bottom first: the picture is the pattern
   Photo CD (no independent writer exists, so the file is built here from the published layout)
     synthetic.pcd     sector 0 filled with 0xFF, "PCD_IPI" at 2048, orientation byte 0xE02 = 0,
                       Base/16 at sector 4, Base/4 at sector 23, Base at sector 96; luma a ramp,
@@ -105,6 +106,9 @@ def tiff_fixtures(src):
     rgba.putalpha(Image.linear_gradient("L").resize((W, H)).point(lambda v: 128 + v // 2))
     rgba.save("rgba.tif")
     write("rgba.rgba", Image.open("rgba.tif").convert("RGBA").tobytes())
+
+    # Stored bottom row first (orientation 4): the picture is the pattern.
+    src.transpose(Image.Transpose.FLIP_TOP_BOTTOM).save("bottom-up.tif", tiffinfo={274: 4})
 
     cmyk = Image.new("CMYK", (W, H))
     px = cmyk.load()

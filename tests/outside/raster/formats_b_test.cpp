@@ -434,6 +434,25 @@ TEST(TiffCodec, LoadMatchesIndependentDecoders)
     }
 }
 
+TEST(TiffCodec, BottomUpFilesAreDeliveredInFileOrder)
+{
+    for (const char* file : {"formats_b/bottom-up.tif", "formats_b/tiled.tif"}) {
+        SCOPED_TRACE(file);
+        const bool bottomUp = std::string(file).find("bottom") != std::string::npos;
+        Sink sink;
+        ASSERT_EQ(Load(kTiffCodec, ReadData(file), sink), RK_SUCCESS);
+        EXPECT_EQ(sink.shape.bottomUp, bottomUp);
+        const Bytes picture = PatternBgr();
+        for (int row = 0; row < 29; ++row) {
+            const int pictureRow = bottomUp ? 28 - row : row;
+            ASSERT_EQ(
+                std::memcmp(sink.At(0, row), picture.data() + std::size_t(pictureRow) * 111, 111),
+                0)
+                << row;
+        }
+    }
+}
+
 // libtiff's CIELab display transform tints neutral greys (its white is D50, the display's
 // D65) and its curve is not sRGB's: only the brightness of each pixel is compared, loosely,
 // with an sRGB converter's.

@@ -29,10 +29,11 @@
 //   CIELab photometrics. Loads the first page of anything the RGBA interface reads (strips or
 //   tiles, every photometric it converts, JPEG, old JPEG, YCbCr subsampling, 16-bit samples) as
 //   24 bits BGR, or 32 bits BGRA when the file has an alpha sample (alpha straight:
-//   premultiplied data is divided back). Writes 3, 17, 87, 189 (none, LZW, PackBits, Deflate
-//   32946) at 1, 4, 8 (grey ramps as grey, other palettes as palette pictures), 24 (RGB) and 32
-//   bits (RGB with unassociated alpha); 85, 86, 88 write 32-bit rows as CMYK (bytes C, M, Y, K
-//   as the kernel holds them, no conversion) and lower depths as their non-CMYK counterparts.
+//   premultiplied data is divided back). Rows go out in file order: files stored bottom row
+//   first (orientation 4 or 3) are delivered bottom-up. Writes 3, 17, 87, 189 (none, LZW, PackBits,
+//   Deflate 32946) at 1, 4, 8 (grey ramps as grey, other palettes as palette pictures), 24 (RGB)
+//   and 32 bits (RGB with unassociated alpha); 85, 86, 88 write 32-bit rows as CMYK (bytes C, M, Y,
+//   K as the kernel holds them, no conversion) and lower depths as their non-CMYK counterparts.
 //
 // kPcdCodec (by hand)
 //   Photo CD image packs ("PCD_IPI" at byte 2048). The probe sees only the first bytes, so it

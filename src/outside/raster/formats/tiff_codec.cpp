@@ -246,7 +246,12 @@ int LoadTiff(core::ByteSource& source, RowSink& sink)
         return RK_ERROR_FILE_CORRUPT;
     }
     rgba->begun = true;
-    rgba->img.req_orientation = ORIENTATION_TOPLEFT;
+    // Rows go out in file order: a picture stored bottom row first is delivered that way
+    // (flipping it here would mean decoding it whole first). Mirrored ones are turned round.
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    const bool bottomUp = orientation == ORIENTATION_BOTLEFT || orientation == ORIENTATION_BOTRIGHT;
+    rgba->img.req_orientation = bottomUp ? ORIENTATION_BOTLEFT : ORIENTATION_TOPLEFT;
     const bool alpha = rgba->img.alpha != 0 || HasAlpha(tif);
 
     // One band is a strip or a row of tiles, so each is decoded once.
@@ -275,6 +280,7 @@ int LoadTiff(core::ByteSource& source, RowSink& sink)
     shape.height = static_cast<int>(l.height);
     shape.bitsPerPixel = bits;
     shape.order = RK_ORDER_BGR;
+    shape.bottomUp = bottomUp;
     Resolution(tif, shape.xResolution, shape.yResolution);
     if (const int r = sink.Begin(shape); r <= 0)
         return r;
