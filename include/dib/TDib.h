@@ -543,8 +543,8 @@ protected:
     // image with a bitmap of the file's size at bits x kept samples (the alpha sample is never
     // kept in a colour line); adaptCmyk != 0 stores four-sample non-RGB lines as blue, green,
     // red, 0; wantAlpha != 0 delivers the alpha samples as a separate line and undoes
-    // associated alpha. 16-bit files go to the processor only (no processor: 1, this image
-    // unchanged). unused is not read.
+    // associated alpha. 16-bit files reach the processor as 16-bit lines; with intoImage the
+    // image receives the samples reduced to 8 bits each (same layout). unused is not read.
     int _loadTiff(const wchar_t* path, int unused, TProcesLiniaDIB* processor,
                   TIndicadorEstat* progress, int intoImage, int adaptCmyk, int wantAlpha);
     // An 8-bit palette TIFF expanded to 24-bit blue, green, red lines; -16 for any other file
