@@ -30,6 +30,7 @@
 #include <dib/Status.h>
 #include <dib/outside/base/titem.h>
 #include <dib/outside/raster/bitmap_handle.h>
+#include <dib/outside/raster/file_info.h>
 #include <dib/outside/win/afx.h>
 #include <dib/outside/win/windef.h>
 
@@ -356,6 +357,79 @@ public:
     // as their fourth byte.
     int SetColor(unsigned long colour, unsigned char value);
 
+    // ---- file information (provisional declarations, replaced by the file-information merge)
+    static int GetInfoFitxer(const wchar_t* path, int withEngine, CFILEINFO* info);
+    static int GetInfoMem(const unsigned char* data, int size, CFILEINFO* info);
+    static int TestMem(const unsigned char* data, int size);
+
+    // ---- open and save ---------------------------------------------------------------------
+    //
+    // The reader is chosen by the file's kernel format number (never by its name): the JPEG
+    // family (10, 98, 101, 391, 392, 393) goes to the own JPEG reader, the TIFF family (3, 11,
+    // 17, 85 to 88, 96, 138 to 141, 176, 189, 394 to 396) to the own TIFF reader, everything else
+    // (Photoshop and CIELab TIFF included) to the kernel's loader. Cancellation through progress
+    // gives -5. A failed open leaves this image exactly as it was (pixels and members); a
+    // successful one releases the pixels it held.
+
+    // Opens path. bitsPerPixel 0 = the file's own depth (the own TIFF reader always keeps the
+    // file's). info: the caller's description of the file (copied, not written; null: the file
+    // is described here). toTopLeft != 0 stores bottom-up files top-down. On success the
+    // resolution members are the description's (72.0 when it gives none; the bitmap's whole
+    // resolution the rounded values), and colour space, channels, bits per channel and alpha
+    // channel are the description's. TIFF files of 16 bits per sample are stored at 8 bits
+    // per sample in the same layout (bits per channel 8). Status: 0; the description's
+    // negative status; -5 cancelled; reader and kernel failures as e - 3000.
+    int Obrir(const wchar_t* path, int bitsPerPixel = 0, TIndicadorEstat* progress = nullptr,
+              int toTopLeft = 1, CFILEINFO* info = nullptr);
+    // Opens a Photo CD file at resolution (0 to 5, as SetResolucioPCD; the setting stays for
+    // later loads). The resolution, colour-space, channel and alpha members are not changed.
+    int ObrirPCD(const wchar_t* path, int resolution, int bitsPerPixel = 0,
+                 TIndicadorEstat* progress = nullptr, int toTopLeft = 1);
+    // The process-wide Photo CD resolution of later loads: 0 on success, -3 for a value the
+    // kernel refuses.
+    static int SetResolucioPCD(int resolution);
+    // Opens size bytes of data. format 189: the own TIFF reader; any other value: the kernel,
+    // after TestMem recognised the data (else -3, the image untouched). Rows end top-down;
+    // colour space, channels, bits per channel and alpha channel come from GetInfoMem; the
+    // resolution members are not changed. info is not consulted.
+    int ObrirMem(const unsigned char* data, int size, int bitsPerPixel = 0, int format = 0,
+                 CFILEINFO* info = nullptr);
+    // Opens the resource of type "IMATGE_BINARIA" named id / name in module through ObrirMem.
+    // -11 not found, -1 the resource does not load. A null module searches the resource module,
+    // then every module of the chain in order, stopping at the first that opens it: the status
+    // of the last try, or -1 when no module could be tried.
+    int ObrirRecurs(unsigned int id, HINSTANCE module = nullptr);
+    int ObrirRecurs(const wchar_t* name, HINSTANCE module = nullptr);
+
+    // Decodes path and hands its lines top to bottom to consumer (may be null), keeping the
+    // image in this TDib too when keep != 0 (keep 0: memory stays about one line beyond the
+    // decoder's state, and this image is not touched). bitsPerPixel 0 = the file's depth.
+    // info: the caller's description (null: described here, with the engine description).
+    // wantAlpha is passed to the own TIFF reader. Progressive JPEGs of 1 to 3 channels, tiled
+    // TIFFs, CIELab TIFFs kept in the image and every other format go through the kernel: the
+    // consumer's Init region and first row are honoured there, a file with an alpha channel
+    // reaches it as a colour line without alpha plus an alpha line (colours composited over
+    // white when the consumer's OutAlpha is 0). Status as Obrir; 1 when the consumer refuses in
+    // Init on the kernel route. On success with keep != 0 the rows are top-down and colour
+    // space, channels, bits per channel and alpha channel are the description's.
+    int ObrirDinamic(const wchar_t* path, TProcesLiniaDIB* consumer, int bitsPerPixel = 0,
+                     int keep = 0, int unused = 0, TIndicadorEstat* progress = nullptr,
+                     const CFILEINFO* info = nullptr, int wantAlpha = 0);
+
+    // Saves to path in kernel format `format`. The TIFF family goes to the own TIFF writer
+    // (compression by format: 11 JPEG, 17 and 86 LZW, 87 and 88 PackBits, 189 Deflate, others
+    // none; CMYK for 85, 86, 88, 394 to 396; bitsPerPixel and quality unused); other formats to
+    // the kernel with bitsPerPixel and quality. Progress: rows as they are written; a stop
+    // gives -5. A failed or cancelled save leaves no file under path. Status as Obrir.
+    int Salvar(const wchar_t* path, int format, int bitsPerPixel = 0, int quality = 0,
+               TIndicadorEstat* progress = nullptr) const;
+    // Saves into a movable global-memory block handed to memory (the caller frees it with
+    // GlobalFree) and its byte count to size. Formats 3 and 189: the own TIFF writer
+    // (uncompressed, Deflate); 182: a JPEG at the default quality through the GDI+ encoder; others
+    // the kernel. After a failure memory is null and size 0. Temporary files are removed.
+    int SalvarMem(void*& memory, std::int32_t& size, int format, int bitsPerPixel = 0,
+                  int quality = 0) const;
+
     // ---- line processing ------------------------------------------------------------------
 
     // Hands lines firstLine .. firstLine + lineCount - 1 (rows from the top) to consumer's
@@ -531,6 +605,18 @@ protected:
     // 2 (red), 2 byte 1 (green), 3 byte 0 (blue). 0; -3 for other depths, channel above 3 or a
     // null histogram; -1 when the line buffer cannot be allocated (counters zeroed).
     int GetBitmapHistogram(std::uint32_t* histogram, unsigned int channel) const;
+
+    // ---- kernel row callbacks of the open and save paths (io) ------------------------------
+
+    // The kernel's load callback: progress per group of rows, and the rows to the consumer of
+    // the load context (user), clipped to its region, alpha split off when the file has one.
+    // 0 stops the load (cancelled, or the rows do not fit the context), else 1.
+    static int __ObrirDinamicProc(_FILEINFO* info, _BITMAPHANDLE* bitmap, std::uint8_t* buffer,
+                                  std::uint32_t flags, int firstRow, int rows, void* user);
+    // The kernel's save callback: copies the wanted rows of the image of the save context
+    // (user) into buffer and moves its progress; 0 when the indicator asks to stop, else 1.
+    static int __GuardarDinamicProc(_BITMAPHANDLE* bitmap, std::uint8_t* buffer, int firstRow,
+                                    int rows, void* user);
 
     // ---- own TIFF reader (codecs/tiff) --------------------------------------------------------
     //

@@ -6,6 +6,7 @@
 #include <codec/tiff_support.h>
 #include <codecs/tiff/tiff_codec.h>
 #include <dib/internal/library_module.h>
+#include <io/io_startup.h>
 #include <mutex>
 
 namespace dib {
@@ -21,6 +22,7 @@ void Startup()
         RegistrarRecursosAdquisicio();
         codec::InstallTiffHandlersOnce();
         codec_tiff::InstallTiffTagExtenderOnce();
+        io::InstallMemoryCodecsOnce();
         g_done.store(true, std::memory_order_release);
     });
 }
