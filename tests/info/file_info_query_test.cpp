@@ -466,6 +466,31 @@ TEST(GetPaletaFitxer, OnlyEightBitFilesOutsideTheTiffFamily)
     EXPECT_EQ(TDib::GetPaletaFitxer(nullptr, palette), 0);
 }
 
+TEST(GetPaletaFitxer, PaletteOfAnEightBitFile)
+{
+    if (KernelFormat("info/pal8.bmp") == 0 || KernelFormat("info/pal8.pcx") == 0)
+        GTEST_SKIP() << "the kernel's file module does not read BMP and PCX";
+    // Pillow's palettes: entry i of pal8 is (i, 255 - i, 7), of grey8 the grey i.
+    tagRGBQUAD palette[256] = {};
+    EXPECT_GT(TDib::GetPaletaFitxer(Data("info/pal8.bmp").c_str(), palette), 0);
+    for (int i : {0, 37, 74}) {
+        EXPECT_EQ(palette[i].rgbRed, i);
+        EXPECT_EQ(palette[i].rgbGreen, 255 - i);
+        EXPECT_EQ(palette[i].rgbBlue, 7);
+    }
+    EXPECT_GT(TDib::GetPaletaFitxer(Data("info/pal8.bmp").c_str(), nullptr), 0);
+    EXPECT_EQ(TDib::GetPaletaFitxer(Data("info/grey8.bmp").c_str(), palette), 0);
+    EXPECT_EQ(palette[37].rgbRed, 37);
+    EXPECT_EQ(palette[37].rgbGreen, 37);
+    EXPECT_EQ(palette[37].rgbBlue, 37);
+    // An 8-bit PCX is described as 24 bits with indexed pixels, so nothing is loaded.
+    CFILEINFO pcx;
+    ASSERT_EQ(TDib::GetInfoFitxer(Data("info/pal8.pcx").c_str(), 0, &pcx), 0);
+    EXPECT_EQ(pcx.BitsPerPixel, 24);
+    EXPECT_EQ(pcx.Indexed, 1);
+    EXPECT_EQ(TDib::GetPaletaFitxer(Data("info/pal8.pcx").c_str(), palette), 0);
+}
+
 TEST(GetDefaultChannels, ByColourSpace)
 {
     const std::pair<unsigned long, int> cases[] = {
