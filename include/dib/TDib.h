@@ -35,6 +35,7 @@
 #include <dib/outside/win/windef.h>
 
 class CFILEINFO;
+class CInfoFitxerDIB;
 class TIndicadorEstat;
 class TSerializer;
 struct SER_RECORDHEADER;
@@ -47,6 +48,7 @@ struct DIB_SCANSETTINGS;
 namespace dib {
 struct TDibAccess;
 struct TiffReaderAccess;
+struct FileInfoAccess;
 } // namespace dib
 
 // The process-wide status callback: called by long kernel operations with a percentage and the
@@ -187,6 +189,71 @@ public:
     // returns the one installed before. Null removes it. An operation already running keeps
     // the callback it started with.
     static DIBSTATUSCALLBACK SetStatusCallBack(DIBSTATUSCALLBACK callback);
+
+    // ---- file information (FileInfo.h) ----------------------------------------------------
+    //
+    // Descriptions of files and memory blocks without their pixels. Statuses as above; a file
+    // that no reader recognises gives -3010 (neither the kernel nor libtiff opens it). Every
+    // query reads only headers except GetInfoPCD and GetPaletaFitxer, which load the picture.
+
+    // Describes the file at path in *info: the kernel's description, corrected by the own
+    // inspectors (TIFF header; JPEG markers for the JPEG family 10, 98, 101, 391 to 393; the
+    // Photoshop header for format 76: resolution and bits per pixel = channels x depth).
+    // withEngine != 0 also stores the engine's XML description in info->EngineInfo and, for
+    // PNG files (75), applies it: a PNG whose channels are not 8 bits is refused (-5).
+    // Format 1 (PCX) at 8 bits is reported as 24 bits with the indexed flag. TIFF files and
+    // files the kernel does not know are described by the TIFF inspector: -5 for a TIFF the
+    // own reader does not load. 0 success; -3 for a null path or info; other statuses as the
+    // readers give them. *info holds the kernel's part of the description also after a failure.
+    static int GetInfoFitxer(const wchar_t* path, int withEngine, CFILEINFO* info);
+    // The labelled description (labels from the string table): format name, then colour
+    // space, "Indexed", dimension, bits per pixel, DPI and "Transparency channel" lines. 0, or
+    // the negative status of the description (info's lists then untouched).
+    static int GetInfoFitxer(const wchar_t* path, CInfoFitxerDIB& info);
+    // The same as one text: the format name, then "\r\n<label>: <value>" per line. A failure
+    // leaves text unchanged.
+    static int GetInfoFitxer(const wchar_t* path, CString& text);
+    // One value of the file's description into out: 0 width, 1 height, 2 bits per pixel (int;
+    // 24 for a 32-bit file of colour order 0), 3 and 4 resolution X and Y (double), 7 nothing,
+    // 8 the kernel's own description (a _FILEINFO), 9 format number, 10 1 for a Photo CD file
+    // else 0, 11 view perspective (ints). 0; -3 for selectors 5, 6, 12 and above or a null
+    // out (nothing written); a failing description's status.
+    static int GetInfo(int selector, const wchar_t* path, void* out);
+    // The same for this image: 0 width, 1 height, 2 bits per pixel, 3 and 4 GetResolucioX/Y
+    // (double), 5 bytes per line, 6 and 11 view perspective (ints). 0; -3 for another selector
+    // or a null out.
+    int GetInfo(int selector, void* out) const;
+    // A Photo CD file's size at resolution index 0 to 5 (what 0 width, 1 height: 96 / 64 up to
+    // 3072 / 2048, the longer side following the picture's orientation) or its depth (what 2),
+    // from the picture loaded at resolution 3 (which stays the kernel's Photo CD resolution).
+    // Another resolution index answers the loaded picture's own width or height. 0; -3 for
+    // another what or a null out; a load failure's status.
+    static int GetInfoPCD(int what, const wchar_t* path, int resolution, int* out);
+    // GetInfoFitxer (without the engine) of size bytes of data, through a temporary file that
+    // is deleted afterwards. -3 for null data or info, a size below 1, or when the temporary
+    // file cannot be written.
+    static int GetInfoMem(const unsigned char* data, int size, CFILEINFO* info);
+    // 1 when GetInfoFitxer with the engine (TestFitxer) or GetInfoMem (TestMem) succeeds, else 0.
+    static int TestFitxer(const wchar_t* path);
+    static int TestMem(const unsigned char* data, int size);
+    // The palette of an 8-bit file (not the TIFF family) loaded by the kernel: palette (256
+    // entries, may be null) receives the colour count entries. 0 for a grey picture (the palette
+    // is filled all the same), for another depth, a TIFF or a file that cannot be described;
+    // else the colour count; a load failure's status.
+    static int GetPaletaFitxer(const wchar_t* path, tagRGBQUAD* palette);
+    // The TIFF PhotometricInterpretation of the file; 0 when it does not open or has none.
+    static int GetEspaiTiff(const wchar_t* path);
+    // Bytes of the file's embedded ICC profile (JPEG APP2 markers, Photoshop resource 1039,
+    // TIFF tag 34675, PNG iCCP), 0 when it has none. buffer (may be null) receives the bytes:
+    // ask once without it for the size. info (may be null) gives the format, else the file is
+    // described first (a failure gives 0). buffer must hold the size a call without it
+    // answered for the same file.
+    static unsigned long GetEmbededICC(const wchar_t* path, void* buffer, CFILEINFO* info);
+    // The engine's XML description of the file (UTF-8 path of at most 1023 bytes), or "".
+    static CString GetInfoByRE(const wchar_t* path);
+    // The engine's "iccProfile" resource (at most 25 MiB) in a new calloc block handed to
+    // profile (the caller frees it); its size, or 0 with profile null.
+    static int GetEmbeddedProfileByRE(const wchar_t* path, unsigned char*& profile);
 
     // ---- line and pixel access ------------------------------------------------------------
     //
@@ -356,11 +423,6 @@ public:
     // Every pixel becomes colour (palette images: the nearest entry); 32-bit images take value
     // as their fourth byte.
     int SetColor(unsigned long colour, unsigned char value);
-
-    // ---- file information (provisional declarations, replaced by the file-information merge)
-    static int GetInfoFitxer(const wchar_t* path, int withEngine, CFILEINFO* info);
-    static int GetInfoMem(const unsigned char* data, int size, CFILEINFO* info);
-    static int TestMem(const unsigned char* data, int size);
 
     // ---- open and save ---------------------------------------------------------------------
     //
@@ -706,6 +768,13 @@ protected:
                   TIndicadorEstat* progress, int intoImage, int adaptCMYK);
     void CopiarMembres(const TDib& source);
 
+    // Applies the engine's XML description (root "ImageInfo") to info: width, height,
+    // resolutions (pixel/cm x 2.54), channels (Inkset NumChannels; also samples per pixel when
+    // 0), bits per channel, colour space, alpha channel; then bits per pixel = channels x bits
+    // per channel and view perspective 1. 0 applied; 1 no such root (info untouched); -3 null
+    // info.
+    static int _infoByRExml(const wchar_t* xml, CFILEINFO* info);
+
     _BITMAPHANDLE m_bitmap;    // the kernel's record (declared size 284)
     double m_resolucioX = 0.0; // dots per inch, 0 = not set
     double m_resolucioY = 0.0;
@@ -717,4 +786,5 @@ protected:
 
     friend struct dib::TDibAccess;
     friend struct dib::TiffReaderAccess;
+    friend struct dib::FileInfoAccess;
 };
