@@ -33,6 +33,7 @@ LAYERS = [
     "codecs/bmp",
     "codecs/tiff",
     "codecs/jpeg",
+    "info",
     "io",
     "ops",
     "display",

@@ -99,3 +99,7 @@ public:
     CMultiString m_valors;    // value of each line, at its label's position
     CFILEINFO m_info;         // the record the lines were made from
 };
+
+// Channels of a colour-space code (dib/ColourSpace.h): 4 CMYK, 3 CIELab and RGB, 1 greyscale
+// and monochrome, 0 for every other code (multi-channel and not set included).
+DIB_API int GetDefaultChannels(unsigned long colourSpace);

@@ -30,10 +30,12 @@
 #include <dib/Status.h>
 #include <dib/outside/base/titem.h>
 #include <dib/outside/raster/bitmap_handle.h>
+#include <dib/outside/raster/file_info.h>
 #include <dib/outside/win/afx.h>
 #include <dib/outside/win/windef.h>
 
 class CFILEINFO;
+class CInfoFitxerDIB;
 class TIndicadorEstat;
 class TSerializer;
 struct SER_RECORDHEADER;
@@ -46,6 +48,7 @@ struct DIB_SCANSETTINGS;
 namespace dib {
 struct TDibAccess;
 struct TiffReaderAccess;
+struct FileInfoAccess;
 } // namespace dib
 
 // The process-wide status callback: called by long kernel operations with a percentage and the
@@ -186,6 +189,71 @@ public:
     // returns the one installed before. Null removes it. An operation already running keeps
     // the callback it started with.
     static DIBSTATUSCALLBACK SetStatusCallBack(DIBSTATUSCALLBACK callback);
+
+    // ---- file information (FileInfo.h) ----------------------------------------------------
+    //
+    // Descriptions of files and memory blocks without their pixels. Statuses as above; a file
+    // that no reader recognises gives -3010 (neither the kernel nor libtiff opens it). Every
+    // query reads only headers except GetInfoPCD and GetPaletaFitxer, which load the picture.
+
+    // Describes the file at path in *info: the kernel's description, corrected by the own
+    // inspectors (TIFF header; JPEG markers for the JPEG family 10, 98, 101, 391 to 393; the
+    // Photoshop header for format 76: resolution and bits per pixel = channels x depth).
+    // withEngine != 0 also stores the engine's XML description in info->EngineInfo and, for
+    // PNG files (75), applies it: a PNG whose channels are not 8 bits is refused (-5).
+    // Format 1 (PCX) at 8 bits is reported as 24 bits with the indexed flag. TIFF files and
+    // files the kernel does not know are described by the TIFF inspector: -5 for a TIFF the
+    // own reader does not load. 0 success; -3 for a null path or info; other statuses as the
+    // readers give them. *info holds the kernel's part of the description also after a failure.
+    static int GetInfoFitxer(const wchar_t* path, int withEngine, CFILEINFO* info);
+    // The labelled description (labels from the string table): format name, then colour
+    // space, "Indexed", dimension, bits per pixel, DPI and "Transparency channel" lines. 0, or
+    // the negative status of the description (info's lists then untouched).
+    static int GetInfoFitxer(const wchar_t* path, CInfoFitxerDIB& info);
+    // The same as one text: the format name, then "\r\n<label>: <value>" per line. A failure
+    // leaves text unchanged.
+    static int GetInfoFitxer(const wchar_t* path, CString& text);
+    // One value of the file's description into out: 0 width, 1 height, 2 bits per pixel (int;
+    // 24 for a 32-bit file of colour order 0), 3 and 4 resolution X and Y (double), 7 nothing,
+    // 8 the kernel's own description (a _FILEINFO), 9 format number, 10 1 for a Photo CD file
+    // else 0, 11 view perspective (ints). 0; -3 for selectors 5, 6, 12 and above or a null
+    // out (nothing written); a failing description's status.
+    static int GetInfo(int selector, const wchar_t* path, void* out);
+    // The same for this image: 0 width, 1 height, 2 bits per pixel, 3 and 4 GetResolucioX/Y
+    // (double), 5 bytes per line, 6 and 11 view perspective (ints). 0; -3 for another selector
+    // or a null out.
+    int GetInfo(int selector, void* out) const;
+    // A Photo CD file's size at resolution index 0 to 5 (what 0 width, 1 height: 96 / 64 up to
+    // 3072 / 2048, the longer side following the picture's orientation) or its depth (what 2),
+    // from the picture loaded at resolution 3 (which stays the kernel's Photo CD resolution).
+    // Another resolution index answers the loaded picture's own width or height. 0; -3 for
+    // another what or a null out; a load failure's status.
+    static int GetInfoPCD(int what, const wchar_t* path, int resolution, int* out);
+    // GetInfoFitxer (without the engine) of size bytes of data, through a temporary file that
+    // is deleted afterwards. -3 for null data or info, a size below 1, or when the temporary
+    // file cannot be written.
+    static int GetInfoMem(const unsigned char* data, int size, CFILEINFO* info);
+    // 1 when GetInfoFitxer with the engine (TestFitxer) or GetInfoMem (TestMem) succeeds, else 0.
+    static int TestFitxer(const wchar_t* path);
+    static int TestMem(const unsigned char* data, int size);
+    // The palette of an 8-bit file (not the TIFF family) loaded by the kernel: palette (256
+    // entries, may be null) receives the colour count entries. 0 for a grey picture (the palette
+    // is filled all the same), for another depth, a TIFF or a file that cannot be described;
+    // else the colour count; a load failure's status.
+    static int GetPaletaFitxer(const wchar_t* path, tagRGBQUAD* palette);
+    // The TIFF PhotometricInterpretation of the file; 0 when it does not open or has none.
+    static int GetEspaiTiff(const wchar_t* path);
+    // Bytes of the file's embedded ICC profile (JPEG APP2 markers, Photoshop resource 1039,
+    // TIFF tag 34675, PNG iCCP), 0 when it has none. buffer (may be null) receives the bytes:
+    // ask once without it for the size. info (may be null) gives the format, else the file is
+    // described first (a failure gives 0). buffer must hold the size a call without it
+    // answered for the same file.
+    static unsigned long GetEmbededICC(const wchar_t* path, void* buffer, CFILEINFO* info);
+    // The engine's XML description of the file (UTF-8 path of at most 1023 bytes), or "".
+    static CString GetInfoByRE(const wchar_t* path);
+    // The engine's "iccProfile" resource (at most 25 MiB) in a new calloc block handed to
+    // profile (the caller frees it); its size, or 0 with profile null.
+    static int GetEmbeddedProfileByRE(const wchar_t* path, unsigned char*& profile);
 
     // ---- line and pixel access ------------------------------------------------------------
     //
@@ -355,6 +423,74 @@ public:
     // Every pixel becomes colour (palette images: the nearest entry); 32-bit images take value
     // as their fourth byte.
     int SetColor(unsigned long colour, unsigned char value);
+
+    // ---- open and save ---------------------------------------------------------------------
+    //
+    // The reader is chosen by the file's kernel format number (never by its name): the JPEG
+    // family (10, 98, 101, 391, 392, 393) goes to the own JPEG reader, the TIFF family (3, 11,
+    // 17, 85 to 88, 96, 138 to 141, 176, 189, 394 to 396) to the own TIFF reader, everything else
+    // (Photoshop and CIELab TIFF included) to the kernel's loader. Cancellation through progress
+    // gives -5. A failed open leaves this image exactly as it was (pixels and members); a
+    // successful one releases the pixels it held.
+
+    // Opens path. bitsPerPixel 0 = the file's own depth (the own TIFF reader always keeps the
+    // file's). info: the caller's description of the file (copied, not written; null: the file
+    // is described here). toTopLeft != 0 stores bottom-up files top-down. On success the
+    // resolution members are the description's (72.0 when it gives none; the bitmap's whole
+    // resolution the rounded values), and colour space, channels, bits per channel and alpha
+    // channel are the description's. TIFF files of 16 bits per sample are stored at 8 bits
+    // per sample in the same layout (bits per channel 8). Status: 0; the description's
+    // negative status; -5 cancelled; reader and kernel failures as e - 3000.
+    int Obrir(const wchar_t* path, int bitsPerPixel = 0, TIndicadorEstat* progress = nullptr,
+              int toTopLeft = 1, CFILEINFO* info = nullptr);
+    // Opens a Photo CD file at resolution (0 to 5, as SetResolucioPCD; the setting stays for
+    // later loads). The resolution, colour-space, channel and alpha members are not changed.
+    int ObrirPCD(const wchar_t* path, int resolution, int bitsPerPixel = 0,
+                 TIndicadorEstat* progress = nullptr, int toTopLeft = 1);
+    // The process-wide Photo CD resolution of later loads: 0 on success, -3 for a value the
+    // kernel refuses.
+    static int SetResolucioPCD(int resolution);
+    // Opens size bytes of data. format 189: the own TIFF reader; any other value: the kernel,
+    // after TestMem recognised the data (else -3, the image untouched). Rows end top-down;
+    // colour space, channels, bits per channel and alpha channel come from GetInfoMem; the
+    // resolution members are not changed. info is not consulted.
+    int ObrirMem(const unsigned char* data, int size, int bitsPerPixel = 0, int format = 0,
+                 CFILEINFO* info = nullptr);
+    // Opens the resource of type "IMATGE_BINARIA" named id / name in module through ObrirMem.
+    // -11 not found, -1 the resource does not load. A null module searches the resource module,
+    // then every module of the chain in order, stopping at the first that opens it: the status
+    // of the last try, or -1 when no module could be tried.
+    int ObrirRecurs(unsigned int id, HINSTANCE module = nullptr);
+    int ObrirRecurs(const wchar_t* name, HINSTANCE module = nullptr);
+
+    // Decodes path and hands its lines top to bottom to consumer (may be null), keeping the
+    // image in this TDib too when keep != 0 (keep 0: memory stays about one line beyond the
+    // decoder's state, and this image is not touched). bitsPerPixel 0 = the file's depth.
+    // info: the caller's description (null: described here, with the engine description).
+    // wantAlpha is passed to the own TIFF reader. Progressive JPEGs of 1 to 3 channels, tiled
+    // TIFFs, CIELab TIFFs kept in the image and every other format go through the kernel: the
+    // consumer's Init region and first row are honoured there, a file with an alpha channel
+    // reaches it as a colour line without alpha plus an alpha line (colours composited over
+    // white when the consumer's OutAlpha is 0). Status as Obrir; 1 when the consumer refuses in
+    // Init on the kernel route. On success with keep != 0 the rows are top-down and colour
+    // space, channels, bits per channel and alpha channel are the description's.
+    int ObrirDinamic(const wchar_t* path, TProcesLiniaDIB* consumer, int bitsPerPixel = 0,
+                     int keep = 0, int unused = 0, TIndicadorEstat* progress = nullptr,
+                     const CFILEINFO* info = nullptr, int wantAlpha = 0);
+
+    // Saves to path in kernel format `format`. The TIFF family goes to the own TIFF writer
+    // (compression by format: 11 JPEG, 17 and 86 LZW, 87 and 88 PackBits, 189 Deflate, others
+    // none; CMYK for 85, 86, 88, 394 to 396; bitsPerPixel and quality unused); other formats to
+    // the kernel with bitsPerPixel and quality. Progress: rows as they are written; a stop
+    // gives -5. A failed or cancelled save leaves no file under path. Status as Obrir.
+    int Salvar(const wchar_t* path, int format, int bitsPerPixel = 0, int quality = 0,
+               TIndicadorEstat* progress = nullptr) const;
+    // Saves into a movable global-memory block handed to memory (the caller frees it with
+    // GlobalFree) and its byte count to size. Formats 3 and 189: the own TIFF writer
+    // (uncompressed, Deflate); 182: a JPEG at the default quality through the GDI+ encoder; others
+    // the kernel. After a failure memory is null and size 0. Temporary files are removed.
+    int SalvarMem(void*& memory, std::int32_t& size, int format, int bitsPerPixel = 0,
+                  int quality = 0) const;
 
     // ---- line processing ------------------------------------------------------------------
 
@@ -532,6 +668,18 @@ protected:
     // null histogram; -1 when the line buffer cannot be allocated (counters zeroed).
     int GetBitmapHistogram(std::uint32_t* histogram, unsigned int channel) const;
 
+    // ---- kernel row callbacks of the open and save paths (io) ------------------------------
+
+    // The kernel's load callback: progress per group of rows, and the rows to the consumer of
+    // the load context (user), clipped to its region, alpha split off when the file has one.
+    // 0 stops the load (cancelled, or the rows do not fit the context), else 1.
+    static int __ObrirDinamicProc(_FILEINFO* info, _BITMAPHANDLE* bitmap, std::uint8_t* buffer,
+                                  std::uint32_t flags, int firstRow, int rows, void* user);
+    // The kernel's save callback: copies the wanted rows of the image of the save context
+    // (user) into buffer and moves its progress; 0 when the indicator asks to stop, else 1.
+    static int __GuardarDinamicProc(_BITMAPHANDLE* bitmap, std::uint8_t* buffer, int firstRow,
+                                    int rows, void* user);
+
     // ---- own TIFF reader (codecs/tiff) --------------------------------------------------------
     //
     // Results: 1 success; -100 cancelled; -6 the file does not open as a TIFF; -7 its image data
@@ -543,8 +691,8 @@ protected:
     // image with a bitmap of the file's size at bits x kept samples (the alpha sample is never
     // kept in a colour line); adaptCmyk != 0 stores four-sample non-RGB lines as blue, green,
     // red, 0; wantAlpha != 0 delivers the alpha samples as a separate line and undoes
-    // associated alpha. 16-bit files go to the processor only (no processor: 1, this image
-    // unchanged). unused is not read.
+    // associated alpha. 16-bit files reach the processor as 16-bit lines; with intoImage the
+    // image receives the samples reduced to 8 bits each (same layout). unused is not read.
     int _loadTiff(const wchar_t* path, int unused, TProcesLiniaDIB* processor,
                   TIndicadorEstat* progress, int intoImage, int adaptCmyk, int wantAlpha);
     // An 8-bit palette TIFF expanded to 24-bit blue, green, red lines; -16 for any other file
@@ -620,6 +768,13 @@ protected:
                   TIndicadorEstat* progress, int intoImage, int adaptCMYK);
     void CopiarMembres(const TDib& source);
 
+    // Applies the engine's XML description (root "ImageInfo") to info: width, height,
+    // resolutions (pixel/cm x 2.54), channels (Inkset NumChannels; also samples per pixel when
+    // 0), bits per channel, colour space, alpha channel; then bits per pixel = channels x bits
+    // per channel and view perspective 1. 0 applied; 1 no such root (info untouched); -3 null
+    // info.
+    static int _infoByRExml(const wchar_t* xml, CFILEINFO* info);
+
     _BITMAPHANDLE m_bitmap;    // the kernel's record (declared size 284)
     double m_resolucioX = 0.0; // dots per inch, 0 = not set
     double m_resolucioY = 0.0;
@@ -631,4 +786,5 @@ protected:
 
     friend struct dib::TDibAccess;
     friend struct dib::TiffReaderAccess;
+    friend struct dib::FileInfoAccess;
 };

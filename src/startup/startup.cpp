@@ -6,6 +6,7 @@
 #include <codec/tiff_support.h>
 #include <codecs/tiff/tiff_codec.h>
 #include <dib/internal/library_module.h>
+#include <io/io_startup.h>
 #include <mutex>
 #include <psd/psd_raster_reader.h>
 
@@ -23,6 +24,7 @@ void Startup()
         codec::InstallTiffHandlersOnce();
         codec_tiff::InstallTiffTagExtenderOnce();
         RegisterPsdReader();
+        io::InstallMemoryCodecsOnce();
         g_done.store(true, std::memory_order_release);
     });
 }

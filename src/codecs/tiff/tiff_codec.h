@@ -48,9 +48,11 @@ struct LoadRequest {
 // The reader of TDib::_loadTiff over any byte source (file, memory, fuzz input).
 int LoadTiff(core::ByteSource& source, const LoadRequest& request);
 
-// The 16-bit reader on an open file: lines to the processor only (no processor: 1, nothing
-// read).
-int LoadTiff16(TIFF* tif, TProcesLiniaDIB* processor, TIndicadorEstat* progress, bool wantAlpha);
+// The 16-bit reader on an open file: 16-bit lines to the processor; image (when not null) is
+// made anew with the same samples reduced to 8 bits (g_word2byte), so CMYK stays CMYK and spot
+// channels stay, adaptCmyk as for 8-bit files. Neither: 1, nothing read.
+int LoadTiff16(TIFF* tif, TProcesLiniaDIB* processor, TIndicadorEstat* progress, bool wantAlpha,
+               TDib* image = nullptr, bool adaptCmyk = false);
 
 // The palette reader of TDib::_loadIndexedTiff: 8-bit palette files expanded to blue, green,
 // red lines. -16 unless the file has 8 bits, 1 sample, photometric palette and bitsPerPixel

@@ -3,7 +3,7 @@
 //   RowReader              one sample plane of one row: scan lines, or whole strips and tiles
 //                          decoded into a band of rows
 //   LoadTiff               8-bit and packed files into a consumer and/or the image
-//   LoadTiff16             16-bit files into a consumer
+//   LoadTiff16             16-bit files into a consumer, and reduced to 8 bits into the image
 //   LoadIndexedTiff        8-bit palette files as 24-bit lines
 //   InfoTiff               the header as a CFILEINFO
 //   TDib::_loadTiff ...    the image's members over files and memory blocks
@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <base/progress.h>
+#include <base/word2byte.h>
 #include <core/checked_size.h>
 #include <core/last_error.h>
 #include <cstdlib>
@@ -271,9 +272,10 @@ std::unique_ptr<codec::TiffInput> OpenSource(core::ByteSource& source)
 
 } // namespace
 
-int LoadTiff16(TIFF* tif, TProcesLiniaDIB* processor, TIndicadorEstat* progress, bool wantAlpha)
+int LoadTiff16(TIFF* tif, TProcesLiniaDIB* processor, TIndicadorEstat* progress, bool wantAlpha,
+               TDib* image, bool adaptCmyk)
 {
-    if (!processor)
+    if (!processor && !image)
         return kTiffOk;
     TiffLayout l;
     if (DescribeLayout(tif, wantAlpha, true, l) != 1)
@@ -297,10 +299,38 @@ int LoadTiff16(TIFF* tif, TProcesLiniaDIB* processor, TIndicadorEstat* progress,
     } catch (const std::bad_alloc&) {
         return NoMemory();
     }
+    // The image receives the samples reduced to 8 bits, in the same layout.
+    const int imageBits = l.kept * 8;
+    const auto imageLineBytes = core::CheckedLineSize(l.width, std::uint32_t(imageBits), 4);
+    Buffer reduced;
+    if (image) {
+        if (!KernelDepth(imageBits) || !imageLineBytes)
+            return Unsupported("no bitmap depth for this many samples");
+        if (!Allocate(reduced, *imageLineBytes))
+            return NoMemory();
+    }
     const Window win = StartConsumer(processor, l.width, l.height);
+    if (image) {
+        const bool grey =
+            (l.photometric == PHOTOMETRIC_MINISWHITE || l.photometric == PHOTOMETRIC_MINISBLACK) &&
+            l.kept == 1;
+        tagRGBQUAD ramp[256];
+        for (int i = 0; i < 256; ++i)
+            ramp[i] = {BYTE(i), BYTE(i), BYTE(i), 0};
+        const int created =
+            image->Crear(int(l.width), int(l.height), imageBits, grey ? ramp : nullptr);
+        if (created != DIB_OK) {
+            core::SetLastErrorText("the bitmap cannot be created");
+            return created == DIB_STATUS_KERNEL_BASE + RK_ERROR_NO_MEMORY ? kTiffNoMemory
+                                                                          : kTiffUnsupported;
+        }
+    }
+    ImageLock lock(image);
+    // Without a consumer every row goes to the image.
+    const int first = processor ? win.first : 0;
     int status = kTiffOk;
     bool more = true;
-    for (std::uint32_t r = 0; r < l.height && status == kTiffOk && win.first >= 0 && more; ++r) {
+    for (std::uint32_t r = 0; r < l.height && status == kTiffOk && first >= 0 && more; ++r) {
         CSetSubRangIE sub(progress, r, l.height);
         std::uint16_t* a = l.alphaLine ? alpha.data() : nullptr;
         for (int plane = 0; plane < (l.separate() ? l.samples : 1); ++plane) {
@@ -309,7 +339,7 @@ int LoadTiff16(TIFF* tif, TProcesLiniaDIB* processor, TIndicadorEstat* progress,
                 status = kTiffReadFailed;
                 break;
             }
-            if (r < std::uint32_t(win.first))
+            if (r < std::uint32_t(first))
                 continue;
             if (l.separate()) {
                 std::memcpy(in.data(), data, std::size_t(l.width) * 2);
@@ -319,16 +349,26 @@ int LoadTiff16(TIFF* tif, TProcesLiniaDIB* processor, TIndicadorEstat* progress,
                 SplitInterleaved16(l, in.data(), line.data(), a);
             }
         }
-        if (status != kTiffOk || r < std::uint32_t(win.first))
+        if (status != kTiffOk || r < std::uint32_t(first))
             continue;
         ConvertLine16(l, line.data(), a);
-        more = processor->Processar(
-                   reinterpret_cast<unsigned char*>(line.data() + std::size_t(win.left) * l.kept),
-                   a ? reinterpret_cast<unsigned char*>(a + win.left) : nullptr) != 0;
-        if (Cancelled(progress))
+        if (image) {
+            const std::size_t count = std::size_t(l.width) * std::size_t(l.kept);
+            for (std::size_t i = 0; i < count; ++i)
+                reduced[i] = g_word2byte[line[i]];
+            if (l.kept == 4 && l.photometric != PHOTOMETRIC_RGB && adaptCmyk)
+                TDib::AdaptarPerCarregarCMYK(reduced.data(), int(l.width));
+            status = WriteRow(image, r, reduced.data(), *imageLineBytes);
+        }
+        if (processor)
+            more =
+                processor->Processar(
+                    reinterpret_cast<unsigned char*>(line.data() + std::size_t(win.left) * l.kept),
+                    a ? reinterpret_cast<unsigned char*>(a + win.left) : nullptr) != 0;
+        if (status == kTiffOk && Cancelled(progress))
             status = kTiffCancelled;
     }
-    if (status == kTiffOk && win.first >= 0)
+    if (status == kTiffOk && processor && win.first >= 0)
         processor->Done();
     return status;
 }
@@ -342,7 +382,7 @@ int LoadTiff(core::ByteSource& source, const LoadRequest& q)
     std::uint16_t bits = 1;
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     if (bits == 16)
-        return LoadTiff16(tif, q.processor, q.progress, q.wantAlpha);
+        return LoadTiff16(tif, q.processor, q.progress, q.wantAlpha, q.image, q.adaptCmyk);
 
     TiffLayout l;
     if (DescribeLayout(tif, q.wantAlpha, false, l) != 1)

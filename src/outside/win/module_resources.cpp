@@ -291,6 +291,13 @@ HINSTANCE WinFindModule(LPCWSTR name)
     return nullptr;
 }
 
+HINSTANCE WinGetChainModule(std::size_t index)
+{
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return index < s.chain.size() ? toHandle(s.chain[index]) : nullptr;
+}
+
 HINSTANCE AfxGetInstanceHandle()
 {
     State& s = state();

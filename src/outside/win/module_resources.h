@@ -75,6 +75,9 @@ OUTSIDE_API BOOL WinDestroyModule(HINSTANCE module);
 OUTSIDE_API LPCWSTR WinGetModuleName(HINSTANCE module);
 // The live module of that name (exact match), or null.
 OUTSIDE_API HINSTANCE WinFindModule(LPCWSTR name);
+// The module at position index of the chain (0 is the application module), or null past
+// its end.
+OUTSIDE_API HINSTANCE WinGetChainModule(std::size_t index);
 
 // ---- MFC module state ---------------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 #include "support/fakes.h"
 #include "support/support.h"
 
+#include <base/word2byte.h>
 #include <codecs/tiff/tiff_codec.h>
 #include <codecs/tiff/tiff_layouts_internal.h>
 #include <cstring>
@@ -222,7 +223,7 @@ TEST(TiffReader, AlphaWantedComesAsItsOwnLineAndUnpremultiplied)
     }
 }
 
-TEST(TiffReader, SixteenBitLayoutsGoToTheConsumerOnly)
+TEST(TiffReader, SixteenBitLinesToTheConsumerAndReducedToTheImage)
 {
     struct {
         const char* file;
@@ -245,19 +246,25 @@ TEST(TiffReader, SixteenBitLayoutsGoToTheConsumerOnly)
         ASSERT_EQ(TiffReaderAccess::LoadTiff(image, Fixture(c.file).c_str(), 0, &consumer, nullptr,
                                              1, 0, 1),
                   1);
-        EXPECT_EQ(image.EsBuit(), 1) << "16-bit files never fill the image";
+        ASSERT_EQ(image.GetBitsPerPixel(), c.kept * 8) << c.file;
         ASSERT_EQ(consumer.lines.size(), std::size_t(H));
-        for (int y = 0; y < H; ++y)
+        std::vector<unsigned char> row(std::size_t(image.GetBytesPerLinia()));
+        for (int y = 0; y < H; ++y) {
+            ASSERT_EQ(image.GetLinia(y, row.data(), row.size()), 0);
             for (int x = 0; x < W; ++x)
-                for (int k = 0; k < c.kept; ++k)
-                    ASSERT_EQ(Word(&consumer.lines[y][(x * c.kept + k) * 2]),
-                              c.rule(&s[(y * W + x) * c.samples * 2], k))
+                for (int k = 0; k < c.kept; ++k) {
+                    const std::uint16_t want = c.rule(&s[(y * W + x) * c.samples * 2], k);
+                    ASSERT_EQ(Word(&consumer.lines[y][(x * c.kept + k) * 2]), want)
                         << c.file << " " << x << "," << y << " sample " << k;
+                    ASSERT_EQ(row[std::size_t(x * c.kept + k)], g_word2byte[want])
+                        << c.file << " image " << x << "," << y << " sample " << k;
+                }
+        }
     }
-    // Without a consumer: success, nothing read, the image untouched.
+    // Neither consumer nor image: success, nothing read.
     TDib image;
     EXPECT_EQ(TiffReaderAccess::LoadTiff(image, Fixture("rgb16.tif").c_str(), 0, nullptr, nullptr,
-                                         1, 0, 1),
+                                         0, 0, 1),
               1);
     EXPECT_EQ(image.EsBuit(), 1);
 }
