@@ -133,9 +133,9 @@ int main(int argc, char** argv)
     const std::string jpegSmall = TempName("dib_bench_info_100kb.jpg");
     const std::string jpegLarge = TempName("dib_bench_info_100mb.jpg");
     // 600 x 580 x 3 = 1.04 MB and 10000 x 10000 x 3 = 300 MB of pixels; JPEG noise at quality
-    // 100 takes about 2.9 bytes per pixel.
+    // 100 takes about 2 bytes per pixel.
     if (!MakeTiff(tiffSmall, 600, 580) || !MakeTiff(tiffLarge, 10000, 10000) ||
-        !MakeJpeg(jpegSmall, 190, 180) || !MakeJpeg(jpegLarge, 6000, 5800)) {
+        !MakeJpeg(jpegSmall, 225, 225) || !MakeJpeg(jpegLarge, 7100, 7100)) {
         std::fprintf(stderr, "bench_info: the test files cannot be written\n");
         return 1;
     }
