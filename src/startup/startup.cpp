@@ -8,6 +8,7 @@
 #include <dib/internal/library_module.h>
 #include <io/io_startup.h>
 #include <mutex>
+#include <psd/psd_raster_reader.h>
 
 namespace dib {
 namespace {
@@ -22,6 +23,7 @@ void Startup()
         RegistrarRecursosAdquisicio();
         codec::InstallTiffHandlersOnce();
         codec_tiff::InstallTiffTagExtenderOnce();
+        RegisterPsdReader();
         io::InstallMemoryCodecsOnce();
         g_done.store(true, std::memory_order_release);
     });
