@@ -65,10 +65,10 @@ inline Bytes Pnm(const std::string& path, int& width, int& height, int& channels
     return px;
 }
 
-// Row y of an image (rows from the top).
+// The pixel bytes of row y of an image (rows from the top; the row's padding left out).
 inline Bytes Row(const TDib& image, int y)
 {
-    Bytes row(std::size_t(image.GetBytesPerLinia()));
+    Bytes row(TDib::TamanyLinia(image.GetMidaX(), image.GetBitsPerPixel(), 0));
     image.GetLinia(y, row.data(), row.size());
     return row;
 }

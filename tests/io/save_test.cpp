@@ -193,7 +193,7 @@ TEST(GuardarDinamicProc, RowsProgressAndCancel)
         Callbacks::__GuardarDinamicProc(&record, buffer.data() + 15 * stride, 15, 10, &context), 1);
     EXPECT_EQ(context.supplied, 25u);
     for (int y = 0; y < 25; ++y)
-        ASSERT_EQ(Bytes(buffer.begin() + y * stride, buffer.begin() + (y + 1) * stride),
+        ASSERT_EQ(Bytes(buffer.begin() + y * stride, buffer.begin() + y * stride + 15),
                   Row(image, y));
     EXPECT_EQ(progress.set, (std::vector<double>{10.0, 14.0, 18.0}));
     // A stop asked on the first row ends the save.
