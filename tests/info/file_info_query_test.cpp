@@ -175,8 +175,8 @@ TEST(GetInfoFitxer, JpegFamilyThroughTheOwnInspector)
     const Case cases[] = {
         {"jpeg/rgb444-dpi.jpg", 24, DIB_CS_RGB, 300.0, 150.0},
         {"jpeg/rgb-dpcm.jpg", 24, DIB_CS_RGB, 254.0, 127.0},
-        {"jpeg/cmyk-im.jpg", 32, DIB_CS_CMYK, 72.0, 72.0},
-        {"jpeg/grey.jpg", 8, DIB_CS_GREY, 72.0, 72.0},
+        {"jpeg/cmyk-im.jpg", 32, DIB_CS_CMYK, 0.0, 0.0}, // no density unit
+        {"jpeg/grey.jpg", 8, DIB_CS_GREY, 0.0, 0.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
