@@ -47,6 +47,14 @@ constexpr int RK_FORMAT_TIFF_PACKBITS = 87;
 constexpr int RK_FORMAT_TIFF_CMYK_PACKBITS = 88;
 constexpr int RK_FORMAT_JPEG_GDIPLUS = 182; // JPEG written through the GDI+ route (memory save)
 constexpr int RK_FORMAT_TIFF_DEFLATE = 189;
+// Further members of the TIFF family (the generic TIFF reader gives them; CMYK ones are
+// 394 to 396).
+constexpr int RK_FORMAT_TIFF_CCITT = 96;         // CCITT RLE, Group 3 or Group 4
+constexpr int RK_FORMAT_TIFF_OLD_JPEG = 138;     // old-style (6.0) JPEG
+constexpr int RK_FORMAT_TIFF_OTHER = 176;        // any other compression
+constexpr int RK_FORMAT_TIFF_CMYK_DEFLATE = 394; // CMYK, Deflate
+constexpr int RK_FORMAT_TIFF_CMYK_JPEG = 395;    // CMYK, JPEG
+constexpr int RK_FORMAT_TIFF_CMYK_OTHER = 396;   // CMYK, any other compression
 
 // File codes (beside kernel_status.h's).
 constexpr int RK_ERROR_FILE_FORMAT = -20;        // not a file of any format the kernel knows

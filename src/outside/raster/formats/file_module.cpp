@@ -243,6 +243,13 @@ int identify(core::ByteSource& source, Identity& id)
         if (!c->probe)
             continue;
         const int f = c->probe(head, n, source.size());
+        if (f == RK_FORMAT_PCD) {
+            // An image pack's signature starts its second sector.
+            char signature[7];
+            if (!source.readExact(2048, signature, sizeof signature) ||
+                std::memcmp(signature, "PCD_IPI", sizeof signature) != 0)
+                continue;
+        }
         if (f > 0) {
             id.format = f;
             id.codec = c;
