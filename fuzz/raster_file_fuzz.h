@@ -2,11 +2,10 @@
 // input from memory, at the file's own depth and converted, and a callback load through a file.
 #pragma once
 
-#include <raster/file_module.h>
-#include <raster/kernel.h>
-
 #include <cstddef>
 #include <cstdint>
+#include <raster/file_module.h>
+#include <raster/kernel.h>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>

@@ -27,6 +27,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <string>
@@ -780,8 +781,10 @@ int createBeside(const std::string& path, std::string& temp)
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[64];
-        std::snprintf(suffix, sizeof suffix, ".%ld.%u.%d.part", long(::getpid()), counter++,
-                      std::rand() & 0xFFFF);
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        std::snprintf(suffix, sizeof suffix, ".%ld.%u.%ld.part", long(::getpid()), counter++,
+                      long(now.tv_nsec));
         temp = dir + "." + base.substr(0, 128) + suffix;
         const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)

@@ -8,7 +8,7 @@
 //
 // Limits: an uncompressed file must hold all of its rows. An RLE file may leave pixels
 // undefined (end-of-line, delta and end-of-bitmap codes), so its size says little about the
-// picture: a picture of more than 2^24 pixels whose RLE data are smaller than one byte per
+// picture: a picture of more than 2^20 pixels whose RLE data are smaller than one byte per
 // 2048 pixels is refused as corrupt instead of allocating for it.
 #include "../../core/last_error.h"
 #include "../raster_internal.h"
@@ -297,7 +297,7 @@ int LoadRle(core::ByteSource& source, const Header& hd, RowSink& sink)
 {
     const std::uint64_t data = source.size() - hd.dataOffset;
     const std::uint64_t pixels = std::uint64_t(hd.width) * std::uint64_t(hd.height);
-    if (pixels > (std::uint64_t(1) << 24) && pixels / 2048 > data)
+    if (pixels > (std::uint64_t(1) << 20) && pixels / 2048 > data)
         return corrupt("RLE data too small for the picture");
     PictureShape shape;
     shape.width = hd.width;
