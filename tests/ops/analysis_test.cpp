@@ -172,6 +172,54 @@ TEST(ExtreureMascaraColor, SeedRegionMatchesFourConnectedFloodFill)
             }
 }
 
+// Rows wider than a word of the fill: irregular regions (about two pixels in three match)
+// whose runs cross word boundaries, against floodFill and inRange.
+TEST(ExtreureMascaraColor, WideRowsAgainstFloodFillAndInRange)
+{
+    for (int width : {63, 64, 65, 200})
+        for (Layout layout : {Layout::TopDown, Layout::BottomUp})
+            for (unsigned seedRng : {1u, 2u}) {
+                SCOPED_TRACE(testing::Message() << width << " " << Name(layout) << " " << seedRng);
+                TDib d;
+                Make(d, width, 37, 24, layout);
+                cv::RNG rng(seedRng);
+                Paint(d, [&](int, int) {
+                    return rng.uniform(0, 3) ? RGB(90, 160, 30) : RGB(91, 10, 200);
+                });
+                const COLORREF key = RGB(90, 160, 30);
+                cv::Mat image = ToBgr(d), want;
+                const cv::Scalar k(30, 160, 90);
+                cv::inRange(image, k - cv::Scalar::all(3), k + cv::Scalar::all(3), want);
+                std::unique_ptr<TDib> whole(d.ExtreureMascaraColor(key, 3 / 255.0));
+                ASSERT_TRUE(whole);
+                EXPECT_TRUE(Same(MaskBits(*whole), want));
+                for (int y = 0; y < 37; y += 9)
+                    for (int x = 0; x < width; x += 17) {
+                        cv::Mat fill = cv::Mat::zeros(image.rows + 2, image.cols + 2, CV_8U);
+                        if (want.at<uchar>(y, x))
+                            cv::floodFill(image, fill, cv::Point(x, y), cv::Scalar(), nullptr,
+                                          cv::Scalar::all(3), cv::Scalar::all(3),
+                                          4 | cv::FLOODFILL_FIXED_RANGE | cv::FLOODFILL_MASK_ONLY |
+                                              (255 << 8));
+                        const cv::Mat region = fill(cv::Rect(1, 1, image.cols, image.rows));
+                        CRect bounds;
+                        std::unique_ptr<TDib> mask(
+                            d.ExtreureMascaraColor(key, CPoint(x, y), 3 / 255.0, &bounds));
+                        ASSERT_TRUE(mask);
+                        EXPECT_TRUE(Same(MaskBits(*mask), region)) << x << "," << y;
+                        if (cv::countNonZero(region) == 0) {
+                            EXPECT_EQ(bounds.left, INT_MAX);
+                            continue;
+                        }
+                        const cv::Rect box = cv::boundingRect(region);
+                        EXPECT_EQ(bounds.left, box.x);
+                        EXPECT_EQ(bounds.top, box.y);
+                        EXPECT_EQ(bounds.right, box.x + box.width - 1);
+                        EXPECT_EQ(bounds.bottom, box.y + box.height - 1);
+                    }
+            }
+}
+
 TEST(ExtreureMascaraColor, SentinelsClampingAndCorners)
 {
     TDib d;

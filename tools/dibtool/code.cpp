@@ -11,12 +11,6 @@
 #include <string_view>
 #include <vector>
 
-namespace {
-
-constexpr int kMaxScale = 100;
-
-// Command-line arguments are UTF-8; anything that is not well-formed is refused rather than
-// guessed at.
 std::optional<std::wstring> FromUtf8(std::string_view s)
 {
     std::wstring out;
@@ -56,6 +50,10 @@ std::optional<std::wstring> FromUtf8(std::string_view s)
     }
     return out;
 }
+
+namespace {
+
+constexpr int kMaxScale = 100;
 
 bool EndsWithBmp(std::string_view path)
 {

@@ -14,6 +14,7 @@ namespace {
 constexpr Verb kVerbs[] = {
     {"code", "qr|code128 TEXT OUT.bmp [--scale N]   a QR code or Code 128 barcode as a 1-bit BMP",
      RunCode},
+    {"op", "IN OUT OPERATION [ARGS]... [, OPERATION [ARGS]...]...   apply image operations", RunOp},
     {"scan",
      "--list | [--device NAME] [--resolution DPI] [--mode grey|colour|lineart] "
      "OUT.bmp | ... --to-tiff OUT.tif   scan one page",

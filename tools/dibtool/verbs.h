@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
 
 struct Verb {
     const char* name;
@@ -11,4 +14,9 @@ struct Verb {
 };
 
 int RunCode(int argc, char** argv);
+int RunOp(int argc, char** argv);
 int RunScan(int argc, char** argv);
+
+// Command-line arguments are UTF-8; anything that is not well-formed is refused rather than
+// guessed at.
+std::optional<std::wstring> FromUtf8(std::string_view s);

@@ -118,6 +118,44 @@ TEST(RotateBitmap, QuarterTurnsMoveEveryPixel)
         }
 }
 
+// Whole-byte depths move blocks of rows: odd sizes, single rows and columns, both storage
+// kinds, and a disk-backed picture that takes several bands.
+TEST(RotateBitmap, QuarterTurnsOfWholeByteDepthsInBlocks)
+{
+    const struct {
+        int w, h;
+    } sizes[] = {{130, 70}, {1, 150}, {150, 1}, {64, 64}};
+    for (int bits : {8, 16, 24, 32, 48})
+        for (std::uint32_t memory : {kMemory, kDisk})
+            for (const auto& size : sizes)
+                for (int view : {RK_TOP_LEFT, RK_BOTTOM_LEFT})
+                    for (int angle : {9000, 27000}) {
+                        SCOPED_TRACE(testing::Message()
+                                     << bits << " bits " << memory << " " << size.w << "x" << size.h
+                                     << " view " << view << " angle " << angle);
+                        cv::Mat src = picture(size.w, size.h, matTypeOf(bits), unsigned(bits));
+                        Bmp b;
+                        make(b, src, bits, memory, view);
+                        ASSERT_EQ(RkRotateBitmap(b.get(), angle, RK_ROTATE_RESIZE, 0), 1);
+                        cv::Mat want;
+                        cv::rotate(src, want,
+                                   angle == 9000 ? cv::ROTATE_90_CLOCKWISE
+                                                 : cv::ROTATE_90_COUNTERCLOCKWISE);
+                        EXPECT_EQ(maxDiff(toMat(b.get()), want), 0);
+                    }
+    for (int angle : {9000, 27000}) {
+        SCOPED_TRACE(angle);
+        cv::Mat src = picture(3000, 1500, CV_8UC3);
+        Bmp b;
+        make(b, src, 24, kDisk);
+        ASSERT_EQ(RkRotateBitmap(b.get(), angle, RK_ROTATE_RESIZE, 0), 1);
+        cv::Mat want;
+        cv::rotate(src, want,
+                   angle == 9000 ? cv::ROTATE_90_CLOCKWISE : cv::ROTATE_90_COUNTERCLOCKWISE);
+        EXPECT_EQ(maxDiff(toMat(b.get()), want), 0);
+    }
+}
+
 TEST(RotateBitmap, WithoutGrowKeepsTheCanvas)
 {
     Bmp b;

@@ -541,11 +541,30 @@ int RkGrayScaleBitmapBits(_BITMAPHANDLE* bitmap, int bits)
     }
     if (int rc = newLike(*bm, g.width, g.height, 8, ramp.data(), dst); rc <= 0)
         return rc;
+    const bool rgb = bm->order == RK_ORDER_RGB;
+    Progress progress;
+    if (g.bits == 24 || g.bits == 32) {
+        // Memory bitmaps in one call, which OpenCV spreads over the cores.
+        cv::Mat colour = blockMat(*bm), grey = blockMat(*dst);
+        if (!colour.empty() && !grey.empty()) {
+            if (!progress.step(0, 1))
+                return RK_ERROR_CANCELLED;
+            try {
+                cv::cvtColor(colour, grey,
+                             g.bits == 24 ? (rgb ? cv::COLOR_RGB2GRAY : cv::COLOR_BGR2GRAY)
+                                          : (rgb ? cv::COLOR_RGBA2GRAY : cv::COLOR_BGRA2GRAY));
+            } catch (const cv::Exception&) {
+                return RK_ERROR_NO_MEMORY;
+            }
+            if (!progress.finish())
+                return RK_ERROR_CANCELLED;
+            replace(bitmap, std::move(dst));
+            return RK_SUCCESS;
+        }
+    }
     Buffer in, out;
     if (!allocate(in, g.stride) || !allocate(out, dst->geo.stride))
         return RK_ERROR_NO_MEMORY;
-    const bool rgb = bm->order == RK_ORDER_RGB;
-    Progress progress;
     try {
         for (int y = 0; y < g.height; ++y) {
             if (!progress.step(std::uint64_t(y), std::uint64_t(g.height)))
