@@ -458,12 +458,6 @@ bool Is(std::string_view ext, std::string_view want)
     return true;
 }
 
-bool IsTiff(std::string_view path)
-{
-    const std::string_view e = Extension(path);
-    return Is(e, "tif") || Is(e, "tiff");
-}
-
 // The kernel's format number for a file name's extension (TIFF with LZW), or 0.
 int FormatFor(std::string_view path)
 {
@@ -479,49 +473,19 @@ int FormatFor(std::string_view path)
     return 0;
 }
 
-// The image with the library's own TIFF reader and writer in reach.
-class Image : public TDib {
-public:
-    using TDib::_loadTiff;
-    using TDib::_saveTiff;
-};
-
-// Obrir and Salvar read and write every format the library knows; without them, TIFF files go
-// through the library's own TIFF reader and writer.
-template <typename D> constexpr bool kHasOpenSave = requires(D& d, const D& c)
+int Open(TDib& image, const std::wstring& path)
 {
-    d.Obrir(L"", 0, nullptr, 1, nullptr);
-    c.Salvar(L"", 0, 0, 0, nullptr);
-};
-
-template <typename D> int Open(D& image, const std::wstring& path)
-{
-    if constexpr (kHasOpenSave<D>) {
-        return image.Obrir(path.c_str(), 0, nullptr, 1, nullptr);
-    } else {
-        const int r = image._loadTiff(path.c_str(), 0, nullptr, nullptr, 1, 1, 0);
-        return r > 0 ? DIB_OK : r == -100 ? DIB_ERR_FAILED : DIB_STATUS_KERNEL_BASE + r;
-    }
+    return image.Obrir(path.c_str(), 0, nullptr, 1, nullptr);
 }
 
-template <typename D> int Save(const D& image, const std::wstring& path, int format)
+int Save(const TDib& image, const std::wstring& path, int format)
 {
-    if constexpr (kHasOpenSave<D>) {
-        return image.Salvar(path.c_str(), format, 0, 0, nullptr);
-    } else {
-        (void)format;
-        return image._saveTiff(path.c_str(), 5, 0, nullptr) > 0 ? DIB_OK : DIB_ERR_FAILED;
-    }
-}
-
-bool Readable(std::string_view path)
-{
-    return kHasOpenSave<TDib> || IsTiff(path);
+    return image.Salvar(path.c_str(), format, 0, 0, nullptr);
 }
 
 bool Writable(std::string_view path)
 {
-    return kHasOpenSave<TDib> ? FormatFor(path) != 0 : IsTiff(path);
+    return FormatFor(path) != 0;
 }
 
 const char* Meaning(int status)
@@ -592,12 +556,9 @@ int RunOp(int argc, char** argv)
     std::vector<Step> steps;
     if (int rc = ParseSteps(argc - 2, argv + 2, steps); rc != 0)
         return rc;
-    if (!Readable(in))
-        return UsageError("cannot read '%s': %s", std::string(in), "only TIFF files (.tif, .tiff)");
     if (!Writable(out))
         return UsageError("cannot write '%s': %s", std::string(out),
-                          kHasOpenSave<TDib> ? "unknown extension"
-                                             : "only TIFF files (.tif, .tiff)");
+                          "unknown extension (.tif .png .jpg .bmp .gif .pcx .tga)");
     if (dry) {
         for (std::size_t i = 0; i < steps.size(); ++i)
             std::printf("%zu. %s -> TDib::%s\n", i + 1, steps[i].text.c_str(), steps[i].op->member);
@@ -608,7 +569,7 @@ int RunOp(int argc, char** argv)
         std::fprintf(stderr, "dibtool op: IN and OUT must be UTF-8\n");
         return 2;
     }
-    Image image;
+    TDib image;
     DibClearLastErrorText();
     if (const int status = Open(image, *inPath); status != DIB_OK)
         return Failure(in, "read", status);
