@@ -526,9 +526,8 @@ void PrintHelp()
                 "COLOUR: RRGGBB or #RRGGBB in hexadecimal, white or black.\n"
                 "\n"
                 "operations:\n",
-                kHasOpenSave<TDib> ? "any format the library reads; OUT's extension chooses "
-                                     "the format (.tif LZW, .bmp, .png, .jpg, .gif, .pcx, .tga)"
-                                   : "TIFF (.tif, .tiff), written with LZW");
+                "any format the library reads; OUT's extension chooses the format (.tif LZW, "
+                ".bmp, .png, .jpg, .gif, .pcx, .tga)");
     for (const Operation& op : Operations())
         std::printf("  %s\n      %s (TDib::%s)\n", Usage(op).c_str(), op.help, op.member);
 }
