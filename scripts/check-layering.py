@@ -18,9 +18,9 @@ import sys
 # Lowest first. A folder may include the folders before it.
 LAYERS = [
     "outside/core",
+    "outside/codec",
     "outside/win",
     "outside/base",
-    "outside/codec",
     "outside/raster",
     "outside/gdiplus",
     "outside/engine",

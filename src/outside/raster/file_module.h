@@ -135,6 +135,14 @@ OUTSIDE_API int RkSaveFileCallback(const char* path, _BITMAPHANDLE* bitmap, int 
 OUTSIDE_API int RkSaveMemory(const _BITMAPHANDLE* bitmap, int format, int bitsPerPixel, int quality,
                              HGLOBAL* memory, std::uint64_t* bytes);
 
+// ---- embedded colour profiles ------------------------------------------------------------------
+
+// The ICC profile embedded in a PNG file (its iCCP chunk) as a malloc'd block (*profile, freed
+// by the caller with free) and its size (*bytes). A PNG without a profile, and a file of any
+// other format, give RK_SUCCESS with *profile null and *bytes 0 (the library reads the TIFF,
+// JPEG and PSD profiles itself). Failure codes as for RkFileInfo.
+OUTSIDE_API int RkFileIccProfile(const char* path, std::uint8_t** profile, std::uint64_t* bytes);
+
 // ---- Photo CD ----------------------------------------------------------------------------------
 
 // Resolution index of later Photo CD loads: 0 Base/16 (192 x 128), 1 Base/4 (384 x 256),
