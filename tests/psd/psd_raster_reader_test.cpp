@@ -179,3 +179,28 @@ TEST(PsdRasterReader, RefusesWhatCannotBeDrawn)
 }
 
 } // namespace
+
+namespace {
+
+TEST(PsdRasterReader, ReachedThroughTheKernelsDispatch)
+{
+    dib::RegisterPsdReader();
+    dib::RegisterPsdReader(); // idempotent
+    const std::string path = std::string(DIB_TEST_DATA_DIR) + "/psd/im_rgba8_raw.psd";
+    _FILEINFO info{};
+    ASSERT_EQ(RkFileInfo(path.c_str(), &info, FILEINFO_SIZE), RK_SUCCESS);
+    EXPECT_EQ(info.Format, 76);
+    Loaded got;
+    ASSERT_EQ(RkLoadFile(path.c_str(), &got.h, BITMAPHANDLE_SIZE, 0, RK_ORDER_BGR, 0, nullptr),
+              RK_SUCCESS);
+    EXPECT_EQ(got.h.BitsPerPixel, 24);
+    EXPECT_EQ(got.h.Width, info.Width);
+    Loaded direct;
+    LoadInto(Slurp("im_rgba8_raw.psd"), direct);
+    ASSERT_EQ(direct.result, RK_SUCCESS);
+    for (int y = 0; y < info.Height; ++y)
+        for (int x = 0; x < info.Width; ++x)
+            ASSERT_EQ(got.At(x, y), direct.At(x, y));
+}
+
+} // namespace

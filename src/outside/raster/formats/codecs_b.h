@@ -46,7 +46,8 @@
 //       R = L + C2,  G = L - 0.194 C1 - 0.509 C2,  B = L + C1,  each rounded, clamped 0..255.
 //   The low two bits of byte 0xE02 say how the picture lies: 0 as stored, 1 turned a quarter
 //   counter-clockwise on load (portrait), 2 half a turn, 3 a quarter clockwise. The resolution
-//   is RkGetPCDResolution(); 4Base and above (Huffman-coded residuals) are refused with
+//   is RkGetPCDResolution(): the file information gives the size at that setting (turned as
+//   the picture lies), and loading 4Base and above (Huffman-coded residuals) is refused with
 //   RK_ERROR_PCD_RESOLUTION. Loads at 24 bits BGR; resolution 0 (none in the file).
 #pragma once
 

@@ -132,6 +132,12 @@ constexpr FormatEntry kFormats[] = {
     {RK_FORMAT_TIFF_CMYK_PACKBITS, "TIFF CMYK PackBits", "TIFF"},
     {RK_FORMAT_JPEG_GDIPLUS, "JPEG (GDI+)", nullptr},
     {RK_FORMAT_TIFF_DEFLATE, "TIFF Deflate", "TIFF"},
+    {RK_FORMAT_TIFF_CCITT, "TIFF CCITT", "TIFF"},
+    {RK_FORMAT_TIFF_OLD_JPEG, "TIFF old JPEG", "TIFF"},
+    {RK_FORMAT_TIFF_OTHER, "TIFF", "TIFF"},
+    {RK_FORMAT_TIFF_CMYK_DEFLATE, "TIFF CMYK Deflate", "TIFF"},
+    {RK_FORMAT_TIFF_CMYK_JPEG, "TIFF CMYK JPEG", "TIFF"},
+    {RK_FORMAT_TIFF_CMYK_OTHER, "TIFF CMYK", "TIFF"},
 };
 
 const FormatEntry* findFormat(int format)

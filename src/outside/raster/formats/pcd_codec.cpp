@@ -213,5 +213,4 @@ const int kNoFormats[] = {0};
 
 } // namespace
 
-const rkfmt::Codec kPcdCodec = {"Photo CD", kNoFormats, kNoFormats, ProbePcd,
-                                InfoPcd,    LoadPcd,    nullptr};
+const rkfmt::Codec kPcdCodec = {"PCD", kNoFormats, kNoFormats, ProbePcd, InfoPcd, LoadPcd, nullptr};
