@@ -12,3 +12,4 @@ struct Verb {
 
 int RunCode(int argc, char** argv);
 int RunScan(int argc, char** argv);
+int RunTiffInfo(int argc, char** argv);
