@@ -33,6 +33,10 @@ namespace {
 // missing, like NaN, so that no caller turns them into an absurd size.
 constexpr double kMaxResolution = 1e6;
 
+// Header queries never read pixels: no strip chopping ('c') and strip arrays loaded only when
+// asked for ('D'), so a multi-gigabyte single-strip file opens as fast as a small one.
+constexpr const char* kHeaderOnly = "rmcD";
+
 struct OpenedTiff {
     std::unique_ptr<core::ByteSource> source;
     std::unique_ptr<codec::TiffInput> input;
@@ -423,7 +427,7 @@ int CTIFTools::GetStatus() const
 int CTIFTools::GetHeaderSelectionValues(const wchar_t* path, CTiffHeaderSelection& h)
 {
     OpenedTiff f;
-    if (!OpenPath(path, f))
+    if (!OpenPath(path, f, kHeaderOnly))
         return 0;
     TIFF* tif = f.get();
     auto u32 = [&](ttag_t tag, std::uint32_t& field, std::uint32_t bit) {
@@ -528,7 +532,7 @@ int CTIFTools::GetInfoFitxer(const wchar_t* path, _FILEINFO* info)
     if (!info)
         return 0;
     OpenedTiff f;
-    if (!OpenPath(path, f))
+    if (!OpenPath(path, f, kHeaderOnly))
         return 0;
     TIFF* tif = f.get();
     std::uint32_t width = 0, length = 0;
@@ -558,7 +562,7 @@ int CTIFTools::GetInfoFitxer(const wchar_t* path, _FILEINFO* info)
 int CTIFTools::_VerifyTiffMultiChannelInfo(const wchar_t* path)
 {
     OpenedTiff f;
-    if (!OpenPath(path, f))
+    if (!OpenPath(path, f, kHeaderOnly))
         return 0;
     TIFF* tif = f.get();
     std::uint16_t compression = 0, samples = 0, bits = 0, photometric = 0;
@@ -597,7 +601,7 @@ int CTIFTools::_VerifyTiffMultiChannelInfo(const wchar_t* path)
 int CTIFTools::GetNumberOfChannels(const wchar_t* path)
 {
     OpenedTiff f;
-    if (!OpenPath(path, f))
+    if (!OpenPath(path, f, kHeaderOnly))
         return 0;
     TIFF* tif = f.get();
     std::uint16_t samples = 0, inkSet = 0, inks = 0;
@@ -615,7 +619,7 @@ int CTIFTools::GetSeparationList(const wchar_t* path, unsigned char* buffer, uns
     if (inks <= 0)
         return 0;
     OpenedTiff f;
-    if (!OpenPath(path, f))
+    if (!OpenPath(path, f, kHeaderOnly))
         return 0;
     const char* names = nullptr;
     std::uint32_t bytes = 0;
@@ -643,7 +647,7 @@ int CTIFTools::GetCreationDateTimeAndSoftware(const wchar_t* path, CString& date
                                               CString& software)
 {
     OpenedTiff f;
-    if (!OpenPath(path, f))
+    if (!OpenPath(path, f, kHeaderOnly))
         return 0;
     char* s = nullptr;
     dateTime = TIFFGetField(f.get(), TIFFTAG_DATETIME, &s) ? TextOf(s) : CString();
@@ -656,7 +660,7 @@ int CTIFTools::GetStorkRapport(const wchar_t* path, _VelanTIFFInfo* info)
 {
     constexpr ttag_t kRepeatTag = 33333;
     OpenedTiff f;
-    if (!OpenPath(path, f))
+    if (!OpenPath(path, f, kHeaderOnly))
         return 0;
     TIFF* tif = f.get();
     // libtiff keeps a tag it does not know as a counted array of the stored type. Only one-byte
@@ -689,7 +693,7 @@ int CTIFTools::GetStorkRapport(const wchar_t* path, _VelanTIFFInfo* info)
 int CTIFTools::GetEspaiTiff(const wchar_t* path)
 {
     OpenedTiff f;
-    if (!OpenPath(path, f, "rmC"))
+    if (!OpenPath(path, f, kHeaderOnly))
         return 0;
     std::uint16_t photometric = 0;
     return TIFFGetField(f.get(), TIFFTAG_PHOTOMETRIC, &photometric) ? photometric : 0;
