@@ -32,6 +32,8 @@ namespace {
 // Resolutions beyond this (in the file's unit) are no real scanner's or printer's: treated as
 // missing, like NaN, so that no caller turns them into an absurd size.
 constexpr double kMaxResolution = 1e6;
+constexpr std::uint64_t kFreeRowBytes = std::uint64_t(64) << 20;
+constexpr std::uint64_t kMaxRatio = 4096;
 
 // Header queries never read pixels: no strip chopping ('c') and strip arrays loaded only when
 // asked for ('D'), so a multi-gigabyte single-strip file opens as fast as a small one.
@@ -751,6 +753,15 @@ int CTIFTools::_loadTiff(const wchar_t* path, int bitsPerPixel, int, TProcesLini
         return s;
 
     const tmsize_t scan = TIFFScanlineSize64(tif);
+    // A hostile header can claim gigabytes per row from a few bytes: one row may hold any size
+    // up to 64 MiB, larger ones up to 4096 times the file's bytes (past the best ratio of LZW
+    // and Deflate on real images).
+    const std::uint64_t plausible = std::max<std::uint64_t>(
+        kFreeRowBytes, core::CheckedMul(f.source->size(), kMaxRatio).value_or(UINT64_MAX));
+    if (scan > 0 && std::uint64_t(scan) > plausible) {
+        core::SetLastErrorText("rows larger than the file can hold");
+        return codec_tiff::kTiffUnsupported;
+    }
     // What ConvertColumns reads of the last column must lie in libtiff's scan line.
     const std::uint64_t needed = (std::uint64_t(area.right) + 1) *
                                  std::uint64_t(l.separate ? 1 : l.samples) *

@@ -528,6 +528,13 @@ TEST(TiffToolsWindow, ResultsFollowTheConsumerAndTheFile)
         EXPECT_EQ(q.result, 0);
         EXPECT_TRUE(q.consumer.lines.empty());
     }
+    {
+        WindowRun r; // found by fuzzing: 612 bytes claiming rows of 2.7 GB are refused
+        CRect window(1, 1, 40, 40);
+        Obrir(r, "hostile_wide_rows.tif", 8, &window, 40);
+        EXPECT_EQ(r.result, -3016);
+        EXPECT_EQ(r.consumer.dones, 0);
+    }
     EXPECT_EQ(CTIFTools::ObrirDinamic(Fixture("rgb8.tif").c_str(), nullptr, 0, nullptr, nullptr, 1),
               0);
 }

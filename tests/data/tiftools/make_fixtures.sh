@@ -2,6 +2,8 @@
 # Makes the TIFF inspection tools' fixtures with tools independent of this library: tifffile
 # under Debian's /usr/bin/python3 and libtiff-tools. Run from anywhere:
 #   sh tests/data/tiftools/make_fixtures.sh
+# hostile_wide_rows.tif is not made here: it is an input the fuzz target found (a 612-byte file
+# whose header claims rows of 2.7 GB), kept as a regression case.
 set -eu
 cd "$(dirname "$0")"
 /usr/bin/python3 make_fixtures.py
