@@ -19,6 +19,10 @@ constexpr Verb kVerbs[] = {
      "--list | [--device NAME] [--resolution DPI] [--mode grey|colour|lineart] "
      "OUT.bmp | ... --to-tiff OUT.tif   scan one page",
      RunScan},
+    {"tiff-info",
+     "FILE [--json]   header values, inks, separations, date and software, repeat and ICC "
+     "length of a TIFF",
+     RunTiffInfo},
 };
 
 void printUsage(std::FILE* out)

@@ -16,6 +16,7 @@ struct Verb {
 int RunCode(int argc, char** argv);
 int RunOp(int argc, char** argv);
 int RunScan(int argc, char** argv);
+int RunTiffInfo(int argc, char** argv);
 
 // Command-line arguments are UTF-8; anything that is not well-formed is refused rather than
 // guessed at.
