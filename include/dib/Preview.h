@@ -20,6 +20,7 @@
 #include <dib/outside/win/windef.h>
 
 class TDib;
+class TIndicadorEstat;
 
 class DIB_API TPLPreviewDIBDinamic : public TProcesLiniaDIB {
 public:
@@ -89,3 +90,6 @@ private:
     tagRGBQUAD* m_expansio = nullptr; // colours of packed indices (1, 2, 4 bits), made by Init
     int m_locked = 0;
 };
+
+// The member TDib::GetPreview of source (null: -3, preview null).
+DIB_API int GetPreviewDIB(TDib* source, int sizeKB, TDib*& preview, TIndicadorEstat* progress);

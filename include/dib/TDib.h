@@ -445,6 +445,18 @@ public:
     static int DynamicResize(unsigned char* row, int rowIndex, int bitsPerPixel, int& outWidth,
                              int& outLines, void* handle);
     static int StopDynamicResize(void* handle);
+
+    // ---- previews -------------------------------------------------------------------------
+
+    // A scaled copy whose pixel data takes about sizeKB kibibytes (CalculaMidesAcotades),
+    // built line by line by the preview scaler (Preview.h): 8-bit grey, 24-bit colour or 32-bit
+    // display-adapted CMYK, palette images through their palette. preview: null, or an image
+    // that is made anew as the preview. When sizeKB < 1 or the image is empty, preview is
+    // replaced (not deleted) by a duplicate. Status: 0; -1 no memory; -2 an image of 16 bits per
+    // pixel; -5 cancelled through progress; the scaler's refusal. After a failure preview is null
+    // (an image passed in has been deleted), never a dangling pointer. The caller deletes the
+    // preview.
+    int GetPreview(int sizeKB, TDib*& preview, TIndicadorEstat* progress);
     // Keeps the rectangle of width x height at (x, y), in stored coordinates (as the pixel
     // operations); it must lie inside the image (else -3003).
     int Crop(int x, int y, int width, int height);

@@ -133,6 +133,7 @@ int TPLPreviewDIBDinamic::Init(int, int, CRect& region)
 {
     if (m_resize)
         return Refuse("the scaler is already running");
+    ReleaseRun(); // what a refused earlier Init left behind
     if (m_srcX < 1 || m_srcY < 1 || m_dstX < 1 || m_dstY < 1)
         return Refuse("a source or preview side is below 1");
     const int bpc = OutBpc(), cha = OutCha();

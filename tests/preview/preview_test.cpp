@@ -263,3 +263,70 @@ TEST(PreviewScaler, RefusalsCopiesAndUnfinishedRuns)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ImagePreview, BudgetedPreviewOfAnImage)
+{
+    // 400 x 200 at 24 bits, 4 x 4 blocks of one colour; 30 KB -> 143 x 71.
+    TDib src;
+    ASSERT_EQ(src.Crear(400, 200, 24), DIB_OK);
+    std::vector<unsigned char> row(1200);
+    for (int y = 0; y < 200; ++y) {
+        for (int x = 0; x < 400; ++x) {
+            row[3 * x] = static_cast<unsigned char>(x / 4);
+            row[3 * x + 1] = static_cast<unsigned char>(y / 4);
+            row[3 * x + 2] = 50;
+        }
+        ASSERT_EQ(src.SetLinia(y, row.data(), row.size()), DIB_OK);
+    }
+    int w = 0, h = 0;
+    ASSERT_EQ(TDib::CalculaMidesAcotades(30, 24, 400, 200, w, h), 1);
+    TDib* p = nullptr;
+    ASSERT_EQ(GetPreviewDIB(&src, 30, p, nullptr), DIB_OK);
+    std::unique_ptr<TDib> owned(p);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->GetMidaX(), w);
+    EXPECT_EQ(p->GetMidaY(), h);
+    EXPECT_EQ(p->GetBitsPerPixel(), 24);
+    const auto r = Row(*p, h - 1);
+    EXPECT_NEAR(r[3 * (w - 1)], 99, 1);
+    EXPECT_NEAR(r[3 * (w - 1) + 1], 49, 1);
+    EXPECT_EQ(r[2], 50);
+
+    // Budget 0: a duplicate.
+    TDib* dup = nullptr;
+    ASSERT_EQ(src.GetPreview(0, dup, nullptr), DIB_OK);
+    std::unique_ptr<TDib> ownedDup(dup);
+    ASSERT_TRUE(dup);
+    EXPECT_EQ(dup->GetMidaX(), 400);
+    TDib* none = reinterpret_cast<TDib*>(8);
+    EXPECT_EQ(GetPreviewDIB(nullptr, 30, none, nullptr), DIB_ERR_INVALID);
+    EXPECT_EQ(none, nullptr);
+}
+
+TEST(ImagePreview, PaletteImagesPreviewInColour)
+{
+    // An 8-bit image whose format fields were never set: its indices become colours.
+    TDib src;
+    tagRGBQUAD pal[256] = {};
+    pal[1] = tagRGBQUAD{0, 0, 200, 0};
+    pal[2] = tagRGBQUAD{0, 100, 0, 0};
+    ASSERT_EQ(src.Crear(64, 64, 8, pal), DIB_OK);
+    std::vector<unsigned char> row(64);
+    for (int x = 0; x < 64; ++x)
+        row[x] = static_cast<unsigned char>(1 + x % 2);
+    for (int y = 0; y < 64; ++y)
+        ASSERT_EQ(src.SetLinia(y, row.data(), row.size()), DIB_OK);
+    TDib* p = nullptr;
+    ASSERT_EQ(src.GetPreview(1, p, nullptr), DIB_OK);
+    std::unique_ptr<TDib> owned(p);
+    ASSERT_TRUE(p);
+    ASSERT_EQ(p->GetBitsPerPixel(), 24);
+    const auto r = Row(*p, 0);
+    EXPECT_NEAR(r[0], 0, 1);
+    EXPECT_NEAR(r[1], 50, 1);
+    EXPECT_NEAR(r[2], 100, 1);
+}
+
+} // namespace
