@@ -80,9 +80,23 @@ struct Stream {
     int samples = 0;                // bytes per pixel
     int nextRow = 0;                // next source row expected
     std::int64_t nextDstRow = 0;    // result row being accumulated (reduction)
-    std::vector<float> across;      // the current row scaled across
-    std::vector<float> accumulated; // the result row being built (reduction)
+    std::vector<float> across;      // a row scaled across
+    std::vector<float> accumulated; // reduction: the source rows of the result row being
+                                    // built, weighted, at the source width
 };
+
+// Scales n source pixels of `samples` floats or bytes across through the taps into out.
+template <class T>
+void Across(const std::vector<Tap>& taps, const T* in, int samples, float* out, std::size_t count)
+{
+    std::fill(out, out + count, 0.0f);
+    for (const Tap& t : taps) {
+        const T* p = in + static_cast<std::size_t>(t.src) * samples;
+        float* o = out + static_cast<std::size_t>(t.dst) * samples;
+        for (int c = 0; c < samples; ++c)
+            o[c] += t.weight * static_cast<float>(p[c]);
+    }
+}
 
 struct ResizeState {
     int srcWidth = 0, srcHeight = 0, dstWidth = 0, dstHeight = 0;
@@ -161,13 +175,14 @@ int RkResizeRow(unsigned char* row, int rowIndex, int bitsPerPixel, int* outWidt
     if (rowIndex != expected || rowIndex >= state->srcHeight)
         return RK_ERROR_INV_PARAMETER;
     const std::size_t dstSamples = static_cast<std::size_t>(state->dstWidth) * samples;
+    const std::size_t srcSamples = static_cast<std::size_t>(state->srcWidth) * samples;
     if (stream == nullptr) {
         try {
             auto fresh = std::make_unique<Stream>();
             fresh->samples = samples;
             fresh->across.assign(dstSamples, 0.0f);
             if (state->dstHeight <= state->srcHeight)
-                fresh->accumulated.assign(dstSamples, 0.0f);
+                fresh->accumulated.assign(srcSamples, 0.0f);
             state->streams.push_back(std::move(fresh));
         } catch (const std::bad_alloc&) {
             return RK_ERROR_NO_MEMORY;
@@ -175,23 +190,18 @@ int RkResizeRow(unsigned char* row, int rowIndex, int bitsPerPixel, int* outWidt
         stream = state->streams.back().get();
     }
 
-    // Across the row.
-    float* across = stream->across.data();
-    std::fill(stream->across.begin(), stream->across.end(), 0.0f);
-    for (const Tap& t : state->taps) {
-        const unsigned char* in = row + static_cast<std::size_t>(t.src) * samples;
-        float* out = across + static_cast<std::size_t>(t.dst) * samples;
-        for (int c = 0; c < samples; ++c)
-            out[c] += t.weight * static_cast<float>(in[c]);
-    }
-
+    // Reductions sum the source rows down first, at the source width, and scale across only
+    // once per result row; enlargements scale every row across.
     const std::int64_t src = state->srcHeight, dst = state->dstHeight, y = rowIndex;
+    float* across = stream->across.data();
     int yielded = 0;
     if (dst > src) {
         yielded = EnlargedCount(y, src, dst);
-        if (yielded > 0)
+        if (yielded > 0) {
+            Across(state->taps, row, samples, across, dstSamples);
             for (std::size_t k = 0; k < dstSamples; ++k)
                 row[k] = ToByte(across[k]);
+        }
     } else {
         // Source row y spans [y * dst, (y + 1) * dst); result row j spans [j * src, (j + 1) *
         // src). A source row completes at most one result row since src >= dst.
@@ -201,16 +211,17 @@ int RkResizeRow(unsigned char* row, int rowIndex, int bitsPerPixel, int* outWidt
         const std::int64_t end = (j + 1) * src;
         const std::int64_t firstPart = std::min(hi, end) - lo;
         const float w1 = static_cast<float>(static_cast<double>(firstPart) / src);
-        for (std::size_t k = 0; k < dstSamples; ++k)
-            acc[k] += w1 * across[k];
+        for (std::size_t k = 0; k < srcSamples; ++k)
+            acc[k] += w1 * static_cast<float>(row[k]);
         if (hi >= end) {
+            Across(state->taps, acc, samples, across, dstSamples);
+            const float w2 = static_cast<float>(static_cast<double>(hi - end) / src);
+            for (std::size_t k = 0; k < srcSamples; ++k)
+                acc[k] = w2 * static_cast<float>(row[k]);
             for (std::size_t k = 0; k < dstSamples; ++k)
-                row[k] = ToByte(acc[k]);
+                row[k] = ToByte(across[k]);
             yielded = 1;
             stream->nextDstRow = j + 1;
-            const float w2 = static_cast<float>(static_cast<double>(hi - end) / src);
-            for (std::size_t k = 0; k < dstSamples; ++k)
-                acc[k] = w2 * across[k];
         }
     }
     stream->nextRow = rowIndex + 1;
