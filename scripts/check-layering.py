@@ -29,6 +29,7 @@ LAYERS = [
     "dib",
     "fileinfo",
     "lines",
+    "preview",
     "psd",
     "codecs/bmp",
     "codecs/tiff",

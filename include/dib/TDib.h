@@ -549,6 +549,50 @@ public:
     // 0 also when the size is already the fitted one; -3 for an empty image or a box side below
     // 1; otherwise the status of the resize.
     int EscalarAR(int maxWidth, int maxHeight, unsigned long unused, int interpolate);
+    // Interpolated resize to width x height. method: 0 nearest neighbour, 1 bilinear, 2 bicubic,
+    // 3 area average, 4 high-quality reduction (area average on reduction, bilinear on
+    // enlargement). Depths that cannot be interpolated (palettes other than a grey ramp, 16
+    // bits) are resized by nearest neighbour. 32-bit images are resized channel by channel, the
+    // fourth (alpha) byte interpolated like the others. The image is replaced only on success:
+    // a failure leaves it as it was. Status: 0, -3 for an empty image, or the kernel's refusal
+    // (-3003 for a size below 1 or an unknown method).
+    int EscalarInt(int width, int height, unsigned int method);
+
+    // ---- bounded sizes and the streaming resize ---------------------------------------------
+
+    // A size that keeps the aspect ratio and whose pixel data (lines rounded up to 4 bytes)
+    // takes about maxKilobytes x 1024 bytes, at most twice that unless six passes do not get
+    // there; images smaller than the budget are enlarged. 1 with newWidth, newHeight set; 0 when
+    // maxKilobytes, width or height is below 1 (outputs untouched). Sides never fall below 1.
+    static int CalculaMidesAcotades(int maxKilobytes, int bitsPerPixel, int width, int height,
+                                    int& newWidth, int& newHeight);
+    // Streaming resize of rows pushed one at a time (the kernel's, see stream_resize.h): start
+    // from srcWidth x srcHeight to dstWidth x dstHeight; then push every source row in order:
+    // DynamicResize scales the row in place (row must hold the larger of the source and result
+    // rows) and tells how many result rows it yields (0 when a reduction takes it into a later
+    // row, more than 1 when an enlargement repeats it); the caller writes it that many times.
+    // A reduction averages every source pixel into the result (area-weighted), an enlargement
+    // interpolates across the row and repeats rows down. bitsPerPixel: 8 x samples per pixel,
+    // 8 to 64. The rows yield exactly dstHeight rows in all. Stop frees the handle. Status: 0,
+    // -5, or the kernel's code - 3000 (-3003 for a bad size, a null argument or a row out of
+    // order, -3005 for another depth).
+    static int StartDynamicResize(int srcWidth, int srcHeight, int dstWidth, int dstHeight,
+                                  void*& handle);
+    static int DynamicResize(unsigned char* row, int rowIndex, int bitsPerPixel, int& outWidth,
+                             int& outLines, void* handle);
+    static int StopDynamicResize(void* handle);
+
+    // ---- previews -------------------------------------------------------------------------
+
+    // A scaled copy whose pixel data takes about sizeKB kibibytes (CalculaMidesAcotades),
+    // built line by line by the preview scaler (Preview.h): 8-bit grey, 24-bit colour or 32-bit
+    // display-adapted CMYK, palette images through their palette. preview: null, or an image
+    // that is made anew as the preview. When sizeKB < 1 or the image is empty, preview is
+    // replaced (not deleted) by a duplicate. Status: 0; -1 no memory; -2 an image of 16 bits per
+    // pixel; -5 cancelled through progress; the scaler's refusal. After a failure preview is null
+    // (an image passed in has been deleted), never a dangling pointer. The caller deletes the
+    // preview.
+    int GetPreview(int sizeKB, TDib*& preview, TIndicadorEstat* progress);
     // Keeps the rectangle of width x height at (x, y), in stored coordinates (as the pixel
     // operations); it must lie inside the image (else -3003).
     int Crop(int x, int y, int width, int height);

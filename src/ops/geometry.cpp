@@ -4,7 +4,7 @@
 //   dib::ops::AngleToHundredths
 //   InclinarX, InclinarY, RotarFine, Rotar, FastRotate90CW / 180CW / 270CW
 //   FlipX, FlipY, CanviSentitX, CanviSentitY, AjustarPerspectiva
-//   Escalar, EscalarAR, Crop
+//   Escalar, EscalarInt, EscalarAR, Crop
 #include "angles.h"
 
 #include <cmath>
@@ -195,7 +195,19 @@ int TDib::EscalarAR(int maxWidth, int maxHeight, unsigned long, int interpolate)
             return DIB_OK;
         return Status(RkResizeBitmap(&m_bitmap, width, height, 0));
     }
-    return Status(RkSizeBitmap(&m_bitmap, width, height, RK_SIZE_RESAMPLE));
+    return EscalarInt(width, height, RK_SIZE_RESAMPLE);
+}
+
+// The kernel interpolates every byte of a 32-bit pixel as a sample of its own, which is the
+// channel-by-channel resize of four 8-bit planes done in one pass, without splitting the image;
+// its result replaces the bitmap only on success, so a failure leaves the image whole.
+int TDib::EscalarInt(int width, int height, unsigned int method)
+{
+    if (EsBuit())
+        return Refuse("the image is empty");
+    if (method > static_cast<unsigned int>(RK_SIZE_RESAMPLE))
+        return Status(RK_ERROR_INV_PARAMETER);
+    return Status(RkSizeBitmap(&m_bitmap, width, height, static_cast<int>(method)));
 }
 
 int TDib::Crop(int x, int y, int width, int height)

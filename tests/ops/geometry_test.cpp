@@ -174,6 +174,52 @@ TEST(Scaling, InterpolatedFitKeepsAlpha)
     EXPECT_EQ(px[7], 255);
 }
 
+// 32 bits: each of the four bytes is resampled as a plane of its own (the alpha byte too).
+TEST(Scaling, EscalarIntResizesEachByteOfA32BitImage)
+{
+    TDib d;
+    ASSERT_EQ(d.Crear(4, 2, 32), DIB_OK);
+    for (int y = 0; y < 2; ++y) {
+        unsigned char row[16];
+        for (int x = 0; x < 4; ++x) {
+            row[4 * x + 0] = static_cast<unsigned char>(x * 10);
+            row[4 * x + 1] = static_cast<unsigned char>(100 + y * 20);
+            row[4 * x + 2] = 7;
+            row[4 * x + 3] = static_cast<unsigned char>(x < 2 ? 0 : 200);
+        }
+        ASSERT_EQ(d.SetLinia(y, row, 16), DIB_OK);
+    }
+    ASSERT_EQ(d.EscalarInt(2, 1, 4), DIB_OK);
+    ASSERT_EQ(d.GetMidaX(), 2);
+    ASSERT_EQ(d.GetMidaY(), 1);
+    unsigned char px[8];
+    ASSERT_EQ(d.GetLinia(0, px, 8), DIB_OK);
+    const unsigned char want[8] = {5, 110, 7, 0, 25, 110, 7, 200};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(px[i], want[i]) << "byte " << i;
+}
+
+TEST(Scaling, EscalarIntFailureLeavesTheImage)
+{
+    TDib d;
+    Fill(d, 30, 20, 32);
+    const auto before = Pixels(d);
+    EXPECT_EQ(d.EscalarInt(0, 10, 4), DIB_STATUS_KERNEL_BASE + RK_ERROR_INV_PARAMETER);
+    EXPECT_EQ(d.EscalarInt(10, 10, 9), DIB_STATUS_KERNEL_BASE + RK_ERROR_INV_PARAMETER);
+    EXPECT_EQ(d.GetMidaX(), 30);
+    EXPECT_EQ(Pixels(d), before);
+    TDib empty;
+    EXPECT_EQ(empty.EscalarInt(10, 10, 4), DIB_ERR_INVALID);
+    // Every method reaches the requested size.
+    for (unsigned m = 0; m <= 4; ++m) {
+        TDib e;
+        Fill(e, 30, 20, 24);
+        EXPECT_EQ(e.EscalarInt(45, 7, m), DIB_OK) << m;
+        EXPECT_EQ(e.GetMidaX(), 45);
+        EXPECT_EQ(e.GetMidaY(), 7);
+    }
+}
+
 TEST(Perspective, CanviSentitRewritesThePerspective)
 {
     const int afterX[] = {1, 0, 3, 2, 3};
