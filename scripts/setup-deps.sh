@@ -15,6 +15,7 @@ PACKAGES=(
     libtiff-tools python3-tifffile
     libjpeg-turbo-progs
     googletest libgtest-dev libgmock-dev libbenchmark-dev
+    poppler-utils
 )
 
 # Writers that only the fixture scripts need (their results are committed, so builds and tests
