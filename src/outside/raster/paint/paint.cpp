@@ -97,7 +97,7 @@ public:
         alpha_ = alpha && bm.geo.bits == 32;
         for (int i = 0; i < 256; ++i)
             gamma_[i] = std::uint8_t(i);
-        if (gamma != 0 && gamma != RK_DISPLAY_GAMMA_DEFAULT_VALUE) {
+        if (gamma != 0 && gamma != RK_DISPLAY_GAMMA_DEFAULT) {
             const double exponent = 100.0 / double(gamma);
             for (int i = 0; i < 256; ++i)
                 gamma_[i] = std::uint8_t(std::lround(255.0 * std::pow(i / 255.0, exponent)));
@@ -108,6 +108,7 @@ public:
                 lut_[i] = opaque(rk::rawToColour(i, bm));
         }
         rgbOrder_ = bm.order == RK_ORDER_RGB;
+        plain_ = !rgbOrder_ && (gamma == 0 || gamma == RK_DISPLAY_GAMMA_DEFAULT);
     }
 
     std::uint32_t pixel(const std::uint8_t* row, int x) const
@@ -132,13 +133,45 @@ public:
             return lut_[std::size_t(rk::getRaw(row, x, bm_.geo.bits))];
         }
     }
+    // Pixels x0 .. x0 + n - 1 of a row.
     void convert(const std::uint8_t* row, int x0, int n, std::uint32_t* out) const
     {
+        if (plainBgr()) {
+            const int step = bm_.geo.bits / 8;
+            const std::uint8_t* p = row + std::size_t(x0) * std::size_t(step);
+            for (int i = 0; i < n; ++i, p += step)
+                out[i] =
+                    0xFF000000u | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
+            return;
+        }
         for (int i = 0; i < n; ++i)
             out[i] = pixel(row, x0 + i);
     }
+    // The pixels at columns[0 .. n - 1] of a row.
+    void sample(const std::uint8_t* row, const int* columns, int n, std::uint32_t* out) const
+    {
+        if (plainBgr()) {
+            const std::size_t step = std::size_t(bm_.geo.bits / 8);
+            for (int i = 0; i < n; ++i) {
+                const std::uint8_t* p = row + std::size_t(columns[i]) * step;
+                out[i] =
+                    0xFF000000u | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
+            }
+            return;
+        }
+        for (int i = 0; i < n; ++i)
+            out[i] = pixel(row, columns[i]);
+    }
     bool alpha() const { return alpha_; }
 
+private:
+    // Opaque blue-green-red bytes shown as stored: the common case, converted without lookups.
+    bool plainBgr() const
+    {
+        return plain_ && (bm_.geo.bits == 24 || (bm_.geo.bits == 32 && !alpha_));
+    }
+
+public:
 private:
     std::uint32_t opaque(COLORREF c) const
     {
@@ -155,10 +188,10 @@ private:
         return (std::uint32_t(a) << 24) | (rr << 16) | (gg << 8) | bb;
     }
 
-    static constexpr std::uint32_t RK_DISPLAY_GAMMA_DEFAULT_VALUE = 100;
     const rk::Bitmap& bm_;
     bool alpha_ = false;
     bool rgbOrder_ = false;
+    bool plain_ = false;
     std::uint8_t gamma_[256];
     std::vector<std::uint32_t> lut_;
 };
@@ -257,8 +290,7 @@ int sampleNearest(const Plan& p, RowSource& rows, const Converter& conv, int x0,
         const std::uint8_t* row = rows.row(sy);
         if (!row)
             return rows.error();
-        for (int x = 0; x < w; ++x)
-            out[x] = conv.pixel(row, columns[std::size_t(x)]);
+        conv.sample(row, columns.data(), w, out);
         lastRow = sy;
     }
     (void)x0;
@@ -267,11 +299,29 @@ int sampleNearest(const Plan& p, RowSource& rows, const Converter& conv, int x0,
 }
 
 // An image surface of the source rows [r0, r1) and columns [c0, c1).
-int convertBand(RowSource& rows, const Converter& conv, int c0, int c1, int r0, int r1,
-                SurfaceGuard& out)
+// An image surface of w x h pixels: over memory (kept for the next call, grown when needed)
+// when memory is given, else of its own.
+cairo_surface_t* newImage(cairo_format_t format, int w, int h, std::vector<std::uint32_t>* memory)
 {
-    out.s = cairo_image_surface_create(conv.alpha() ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24,
-                                       c1 - c0, r1 - r0);
+    if (!memory)
+        return cairo_image_surface_create(format, w, h);
+    const std::size_t n = std::size_t(w) * std::size_t(h);
+    if (memory->size() < n) {
+        try {
+            memory->resize(n);
+        } catch (const std::bad_alloc&) {
+            return cairo_image_surface_create(CAIRO_FORMAT_INVALID, 0, 0); // an error surface
+        }
+    }
+    return cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(memory->data()),
+                                               format, w, h, w * 4);
+}
+
+int convertBand(RowSource& rows, const Converter& conv, int c0, int c1, int r0, int r1,
+                SurfaceGuard& out, std::vector<std::uint32_t>* memory = nullptr)
+{
+    out.s =
+        newImage(conv.alpha() ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, c1 - c0, r1 - r0, memory);
     if (!out.ok())
         return RK_ERROR_NO_MEMORY;
     unsigned char* data = cairo_image_surface_get_data(out.s);
@@ -309,6 +359,62 @@ int overlapRows(double k, Sampling s)
     return int(std::ceil(2.0 * std::max(k, 1.0))) + 2;
 }
 
+// An image surface that cr draws on one to one (a translation by whole pixels, a clip of
+// one rectangle): opaque nearest-sampled pixels can be written straight into it.
+struct DirectTarget {
+    cairo_surface_t* surface = nullptr;
+    unsigned char* data = nullptr;
+    int stride = 0;
+    int dx = 0, dy = 0; // user -> surface pixel offset
+    RECT region{};      // user-space pixels that may be written
+};
+
+bool wholeNumber(double v)
+{
+    return std::fabs(v) < 1e9 && v == std::floor(v);
+}
+
+bool directTarget(cairo_t* cr, const RECT& pixels, DirectTarget& d)
+{
+    cairo_surface_t* t = cairo_get_target(cr);
+    if (cairo_surface_get_type(t) != CAIRO_SURFACE_TYPE_IMAGE)
+        return false;
+    const cairo_format_t f = cairo_image_surface_get_format(t);
+    if (f != CAIRO_FORMAT_RGB24 && f != CAIRO_FORMAT_ARGB32)
+        return false;
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    double ox = 0, oy = 0;
+    cairo_surface_get_device_offset(t, &ox, &oy);
+    if (m.xx != 1 || m.yy != 1 || m.xy != 0 || m.yx != 0 || !wholeNumber(m.x0 + ox) ||
+        !wholeNumber(m.y0 + oy))
+        return false;
+    cairo_rectangle_list_t* list = cairo_copy_clip_rectangle_list(cr);
+    bool one = list->status == CAIRO_STATUS_SUCCESS && list->num_rectangles == 1;
+    RECT clip{};
+    if (one) {
+        const cairo_rectangle_t& r = list->rectangles[0];
+        one = wholeNumber(r.x) && wholeNumber(r.y) && wholeNumber(r.width) && wholeNumber(r.height);
+        clip = RECT{LONG(r.x), LONG(r.y), LONG(r.x + r.width), LONG(r.y + r.height)};
+    }
+    cairo_rectangle_list_destroy(list);
+    if (!one)
+        return false;
+    d.surface = t;
+    d.dx = int(m.x0 + ox);
+    d.dy = int(m.y0 + oy);
+    const RECT bounds{-d.dx, -d.dy, cairo_image_surface_get_width(t) - d.dx,
+                      cairo_image_surface_get_height(t) - d.dy};
+    d.region = RECT{std::max({pixels.left, clip.left, bounds.left}),
+                    std::max({pixels.top, clip.top, bounds.top}),
+                    std::min({pixels.right, clip.right, bounds.right}),
+                    std::min({pixels.bottom, clip.bottom, bounds.bottom})};
+    cairo_surface_flush(t);
+    d.data = cairo_image_surface_get_data(t);
+    d.stride = cairo_image_surface_get_stride(t);
+    return d.data != nullptr;
+}
+
 // Raster route: destination strips, each filled by nearest sampling or by cairo from one
 // band of source rows, then drawn on the canvas.
 int paintStrips(cairo_t* cr, const Plan& p, const RECT& pixels, RowSource& rows,
@@ -334,6 +440,35 @@ int paintStrips(cairo_t* cr, const Plan& p, const RECT& pixels, RowSource& rows,
         if (c1 <= c0 || c1 - c0 > kCairoMaxSide)
             return c1 <= c0 ? RK_SUCCESS : RK_ERROR_TOO_LARGE;
     }
+    DirectTarget direct;
+    if (sampling == Sampling::Nearest && !conv.alpha() && directTarget(cr, pixels, direct)) {
+        const RECT& r = direct.region;
+        if (r.right <= r.left || r.bottom <= r.top)
+            return RK_SUCCESS;
+        const int n = r.right - r.left;
+        const int* cols = columns.data() + (r.left - pixels.left);
+        std::uint32_t* previous = nullptr;
+        int lastRow = -1;
+        for (int y = r.top; y < r.bottom; ++y) {
+            auto* out = reinterpret_cast<std::uint32_t*>(
+                direct.data + std::size_t(y + direct.dy) * std::size_t(direct.stride) +
+                std::size_t(r.left + direct.dx) * 4);
+            const int sy = sourceIndex(p.srcY(y + 0.5), p.vy0, p.vy1);
+            if (sy == lastRow) {
+                std::memcpy(out, previous, std::size_t(n) * 4);
+            } else {
+                const std::uint8_t* row = rows.row(sy);
+                if (!row)
+                    return rows.error();
+                conv.sample(row, cols, n, out);
+            }
+            previous = out;
+            lastRow = sy;
+        }
+        cairo_surface_mark_dirty_rectangle(direct.surface, r.left + direct.dx, r.top + direct.dy, n,
+                                           r.bottom - r.top);
+        return RK_SUCCESS;
+    }
     // Destination rows per strip: bounded by the strip's memory and, through cairo, by the
     // band of source rows it reads.
     std::int64_t stripRows = std::int64_t(kStripBytes / (std::uint64_t(w) * 4));
@@ -344,9 +479,12 @@ int paintStrips(cairo_t* cr, const Plan& p, const RECT& pixels, RowSource& rows,
     }
     stripRows = std::clamp<std::int64_t>(stripRows, 1, std::min(h, kCairoMaxSide));
     const int ov = overlapRows(p.ky, sampling);
+    // One strip and one band of memory serve every strip: fresh surfaces would cost the
+    // kernel's page clearing each time.
+    std::vector<std::uint32_t> stripMemory, bandMemory;
     for (int y = pixels.top; y < pixels.bottom; y += int(stripRows)) {
         const int sh = int(std::min<std::int64_t>(stripRows, pixels.bottom - y));
-        SurfaceGuard strip(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, sh));
+        SurfaceGuard strip(newImage(CAIRO_FORMAT_ARGB32, w, sh, &stripMemory));
         if (!strip.ok())
             return RK_ERROR_NO_MEMORY;
         if (sampling == Sampling::Nearest) {
@@ -359,7 +497,7 @@ int paintStrips(cairo_t* cr, const Plan& p, const RECT& pixels, RowSource& rows,
             if (r1 <= r0)
                 continue;
             SurfaceGuard band;
-            if (int rc = convertBand(rows, conv, c0, c1, r0, r1, band); rc <= 0)
+            if (int rc = convertBand(rows, conv, c0, c1, r0, r1, band, &bandMemory); rc <= 0)
                 return rc;
             ContextGuard sc(strip.s);
             cairo_translate(sc.cr, -pixels.left, -y);
