@@ -6,6 +6,7 @@ pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 find_package(TIFF 4.0 REQUIRED)
 find_package(JPEG REQUIRED)
 find_package(PNG REQUIRED)
+find_package(GIF 5 REQUIRED)
 
 # libzint ships no pkg-config file.
 find_path(ZINT_INCLUDE_DIR zint.h REQUIRED)

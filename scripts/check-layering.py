@@ -18,10 +18,10 @@ import sys
 # Lowest first. A folder may include the folders before it.
 LAYERS = [
     "outside/core",
+    "outside/codec",
     "outside/win",
     "outside/base",
     "outside/raster",
-    "outside/codec",
     "outside/gdiplus",
     "outside/engine",
     "outside/vips",

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
     build-essential cmake pkg-config python3 clang clang-format
     libpugixml-dev
-    libtiff-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev
+    libtiff-dev libjpeg62-turbo-dev libpng-dev libgif-dev zlib1g-dev
     libcairo2-dev
     libzint-dev
     libopencv-imgproc-dev libleptonica-dev

@@ -7,6 +7,7 @@
 #include <codecs/tiff/tiff_codec.h>
 #include <dib/internal/library_module.h>
 #include <mutex>
+#include <psd/psd_raster_reader.h>
 
 namespace dib {
 namespace {
@@ -21,6 +22,7 @@ void Startup()
         RegistrarRecursosAdquisicio();
         codec::InstallTiffHandlersOnce();
         codec_tiff::InstallTiffTagExtenderOnce();
+        RegisterPsdReader();
         g_done.store(true, std::memory_order_release);
     });
 }

@@ -17,6 +17,7 @@
 // Slots come in chunks that are allocated on first need and never freed, so any index read
 // from a record reaches table memory or is out of range. Only taking a slot for a new bitmap
 // and giving it back take a (short) lock.
+#include "raster/file_module.h"
 #include "raster/raster_internal.h"
 
 #include <algorithm>
@@ -470,6 +471,18 @@ const char* RkStatusText(int code)
         return "invalid handle";
     case RK_ERROR_CANCELLED:
         return "cancelled";
+    case RK_ERROR_FILE_FORMAT:
+        return "not a file of a known format";
+    case RK_ERROR_FILE_CORRUPT:
+        return "the file is damaged or truncated";
+    case RK_ERROR_FILE_OPEN:
+        return "the file cannot be opened";
+    case RK_ERROR_FILE_WRITE:
+        return "the file cannot be written";
+    case RK_ERROR_FORMAT_UNSUPPORTED:
+        return "format, layout or depth not supported";
+    case RK_ERROR_PCD_RESOLUTION:
+        return "Photo CD resolution not available";
     default:
         return "unknown kernel code";
     }

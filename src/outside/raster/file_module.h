@@ -47,6 +47,14 @@ constexpr int RK_FORMAT_TIFF_PACKBITS = 87;
 constexpr int RK_FORMAT_TIFF_CMYK_PACKBITS = 88;
 constexpr int RK_FORMAT_JPEG_GDIPLUS = 182; // JPEG written through the GDI+ route (memory save)
 constexpr int RK_FORMAT_TIFF_DEFLATE = 189;
+// Further members of the TIFF family (the generic TIFF reader gives them; CMYK ones are
+// 394 to 396).
+constexpr int RK_FORMAT_TIFF_CCITT = 96;         // CCITT RLE, Group 3 or Group 4
+constexpr int RK_FORMAT_TIFF_OLD_JPEG = 138;     // old-style (6.0) JPEG
+constexpr int RK_FORMAT_TIFF_OTHER = 176;        // any other compression
+constexpr int RK_FORMAT_TIFF_CMYK_DEFLATE = 394; // CMYK, Deflate
+constexpr int RK_FORMAT_TIFF_CMYK_JPEG = 395;    // CMYK, JPEG
+constexpr int RK_FORMAT_TIFF_CMYK_OTHER = 396;   // CMYK, any other compression
 
 // File codes (beside kernel_status.h's).
 constexpr int RK_ERROR_FILE_FORMAT = -20;        // not a file of any format the kernel knows
@@ -126,6 +134,14 @@ OUTSIDE_API int RkSaveFileCallback(const char* path, _BITMAPHANDLE* bitmap, int 
 // their count (*bytes).
 OUTSIDE_API int RkSaveMemory(const _BITMAPHANDLE* bitmap, int format, int bitsPerPixel, int quality,
                              HGLOBAL* memory, std::uint64_t* bytes);
+
+// ---- embedded colour profiles ------------------------------------------------------------------
+
+// The ICC profile embedded in a PNG file (its iCCP chunk) as a malloc'd block (*profile, freed
+// by the caller with free) and its size (*bytes). A PNG without a profile, and a file of any
+// other format, give RK_SUCCESS with *profile null and *bytes 0 (the library reads the TIFF,
+// JPEG and PSD profiles itself). Failure codes as for RkFileInfo.
+OUTSIDE_API int RkFileIccProfile(const char* path, std::uint8_t** profile, std::uint64_t* bytes);
 
 // ---- Photo CD ----------------------------------------------------------------------------------
 
