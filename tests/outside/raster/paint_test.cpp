@@ -230,6 +230,22 @@ TEST_F(PaintTest, DiskBackedBitmapsPaintAsInMemory)
         }
 }
 
+TEST_F(PaintTest, WideSourcesAreReadInTilesWithoutSeams)
+{
+    RkSetDisplayMode(0xFFFFFFFFu, RK_DISPLAY_RESAMPLE);
+    Bitmap b(40000, 2, 24);
+    std::vector<std::uint8_t> row(b.bm.BytesPerLine);
+    for (int x = 0; x < 40000; ++x)
+        row[std::size_t(x) * 3 + 2] = std::uint8_t(std::int64_t(x) * 256 / 40000);
+    ASSERT_GT(RkPutBitmapRow(&b.bm, row.data(), 0, row.size()), 0);
+    ASSERT_GT(RkPutBitmapRow(&b.bm, row.data(), 1, row.size()), 0);
+    Surface s(40, 1);
+    const RECT dst{0, 0, 40, 1};
+    ASSERT_GT(RkPaintDC(s.dc(), &b.bm, nullptr, nullptr, &dst, nullptr, SRCCOPY), 0);
+    for (int x = 0; x < 40; ++x)
+        EXPECT_NEAR(s.at(x, 0).r, 6.4 * x + 3.2, 2.0) << x;
+}
+
 TEST_F(PaintTest, DisplayGammaAppliesOnlyWithThePaintingSwitch)
 {
     Bitmap b(1, 1, 24);

@@ -34,6 +34,7 @@ std::atomic<int> gPaintSwitch{0};
 constexpr std::uint64_t kStripBytes = std::uint64_t(16) << 20;
 constexpr std::uint64_t kBandBytes = std::uint64_t(32) << 20;
 constexpr int kCairoMaxSide = 32767;
+constexpr int kTileColumns = 16384; // source columns of one band, before the filter's overlap
 
 struct SurfaceGuard {
     cairo_surface_t* s = nullptr;
@@ -437,9 +438,15 @@ int paintStrips(cairo_t* cr, const Plan& p, const RECT& pixels, RowSource& rows,
         ovx = overlapRows(p.kx, sampling);
         c0 = std::max(p.vx0, clampInt(std::floor(p.srcX(pixels.left))) - ovx);
         c1 = std::min(p.vx1, clampInt(std::ceil(p.srcX(pixels.right))) + ovx);
-        if (c1 <= c0 || c1 - c0 > kCairoMaxSide)
-            return c1 <= c0 ? RK_SUCCESS : RK_ERROR_TOO_LARGE;
+        if (c1 <= c0)
+            return RK_SUCCESS;
     }
+    // Wide sources are read in tiles of columns: destination columns per tile so that a
+    // tile's source columns stay well within cairo's limits.
+    const int tileW = sampling == Sampling::Nearest
+                          ? w
+                          : std::clamp(int(double(kTileColumns) / std::max(p.kx, 1e-9)), 1, w);
+    const int bandCols = std::min(c1 - c0, kTileColumns + 2 * ovx + 2);
     DirectTarget direct;
     if (sampling == Sampling::Nearest && !conv.alpha() && directTarget(cr, pixels, direct)) {
         const RECT& r = direct.region;
@@ -473,7 +480,7 @@ int paintStrips(cairo_t* cr, const Plan& p, const RECT& pixels, RowSource& rows,
     // band of source rows it reads.
     std::int64_t stripRows = std::int64_t(kStripBytes / (std::uint64_t(w) * 4));
     if (sampling != Sampling::Nearest) {
-        const double bandRows = double(kBandBytes) / (double(c1 - c0) * 4.0);
+        const double bandRows = double(kBandBytes) / (double(bandCols) * 4.0);
         stripRows =
             std::min<std::int64_t>(stripRows, std::int64_t(bandRows / std::max(p.ky, 1e-9)));
     }
@@ -496,16 +503,27 @@ int paintStrips(cairo_t* cr, const Plan& p, const RECT& pixels, RowSource& rows,
             const int r1 = std::min(p.vy1, clampInt(std::ceil(p.srcY(y + sh))) + ov);
             if (r1 <= r0)
                 continue;
-            SurfaceGuard band;
-            if (int rc = convertBand(rows, conv, c0, c1, r0, r1, band, &bandMemory); rc <= 0)
-                return rc;
             ContextGuard sc(strip.s);
             cairo_translate(sc.cr, -pixels.left, -y);
-            setBandSource(sc.cr, p, band.s, c0, r0, sampling);
             cairo_set_operator(sc.cr, CAIRO_OPERATOR_SOURCE);
-            cairo_paint(sc.cr);
-            if (cairo_status(sc.cr) != CAIRO_STATUS_SUCCESS)
-                return RK_ERROR_NO_MEMORY;
+            for (int x = pixels.left; x < pixels.right; x += tileW) {
+                const int xw = std::min(tileW, int(pixels.right - x));
+                const int t0 = std::max(c0, clampInt(std::floor(p.srcX(x))) - ovx);
+                const int t1 = std::min(c1, clampInt(std::ceil(p.srcX(x + xw))) + ovx);
+                if (t1 <= t0)
+                    continue;
+                SurfaceGuard band;
+                if (int rc = convertBand(rows, conv, t0, t1, r0, r1, band, &bandMemory); rc <= 0)
+                    return rc;
+                cairo_save(sc.cr);
+                cairo_rectangle(sc.cr, x, y, xw, sh);
+                cairo_clip(sc.cr);
+                setBandSource(sc.cr, p, band.s, t0, r0, sampling);
+                cairo_paint(sc.cr);
+                cairo_restore(sc.cr);
+                if (cairo_status(sc.cr) != CAIRO_STATUS_SUCCESS)
+                    return RK_ERROR_NO_MEMORY;
+            }
         }
         paintStrip(cr, strip.s, pixels.left, y, w, sh);
         if (cairo_status(cr) != CAIRO_STATUS_SUCCESS)
