@@ -32,7 +32,7 @@ std::atomic<std::uint32_t> gDisplayMode{RK_DISPLAY_DEFAULT};
 std::atomic<int> gPaintSwitch{0};
 
 constexpr std::uint64_t kStripBytes = std::uint64_t(16) << 20;
-constexpr std::uint64_t kBandBytes = std::uint64_t(32) << 20;
+constexpr std::uint64_t kBandBytes = std::uint64_t(16) << 20;
 constexpr int kCairoMaxSide = 32767;
 constexpr int kTileColumns = 16384; // source columns of one band, before the filter's overlap
 
