@@ -31,12 +31,14 @@ set(DIB_PUBLIC_OUTSIDE_HEADERS
     raster/bitmap_handle.h
     raster/file_info.h
     raster/ops/ops_codes_compose.h
+    raster/paint/paint_codes.h
     scan/scan.h
     win/afx.h
     win/cairo_dc.h
     win/gdi.h
     win/global_memory.h
     win/module_resources.h
+    win/print_job.h
     win/windef.h)
 set(DIB_PUBLIC_STAGE ${PROJECT_BINARY_DIR}/public-include)
 foreach(h ${DIB_PUBLIC_OUTSIDE_HEADERS})

@@ -16,6 +16,7 @@ PACKAGES=(
     libjpeg-turbo-progs
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libvips-tools
+    poppler-utils
 )
 
 # Writers that only the fixture scripts need (their results are committed, so builds and tests

@@ -171,6 +171,81 @@ public:
     int Lock() const;
     int Unlock() const;
 
+    // ---- display and printing (display/) ------------------------------------------------
+    //
+    // Drawing on a device context: one of the library's bitmaps (CreateDCW, RkCreateBitmapDC),
+    // a memory context, or a host's cairo context (WinCreateCairoDC: a window, an image
+    // surface, a print job from WinCreatePrinterDC). Rectangles: source in image pixels (top
+    // row 0), destination and clip in device units, [left, right) x [top, bottom). Nothing
+    // here changes the image. Statuses: 0; -3 invalid argument; -5 a failure without a
+    // specific code; a kernel code e as e - 3000 (-3003 a bad rectangle, -3009 a bad context).
+    // The display-mode bits and the painting switch of the kernel are process-wide: two
+    // threads painting at once may see each other's settings.
+
+    // Draws the image. An image of more than 8 bits with an alpha channel above 0, or drawn
+    // with an alpha mask, goes through the GDI+ path (DisplayGDIPlus) and, when that fails,
+    // through the kernel's paint (DisplayLead, which draws it opaque and ignores the mask).
+    // src null: the whole image scaled into dst; otherwise the unscaled part of dst's size
+    // (GDI+ path) or the src rectangle scaled into dst (kernel path). clip null: no clip.
+    int Display(CDC* dc, const tagRECT* src, const tagRECT* dst, const tagRECT* clip,
+                unsigned long rop, int usePalette, const TDib* mask, int highQuality) const;
+    int Display(CDC* dc, const tagRECT* dst, const tagRECT* clip, unsigned long rop, int usePalette,
+                const TDib* mask, int highQuality) const;
+    int Display(CDC* dc, const tagRECT* dst, unsigned long rop, int usePalette, const TDib* mask,
+                int highQuality) const;
+    // The kernel's paint: highQuality selects area-averaged sampling, else nearest; usePalette
+    // selects the image's palette into the context while painting (palette images).
+    int DisplayLead(CDC* dc, const tagRECT* src, const tagRECT* dst, const tagRECT* clip,
+                    unsigned long rop, int usePalette, const TDib* mask, int highQuality) const;
+    // Alpha drawing through the GDI+ interface: the image as 32-bit straight ARGB (its own
+    // alpha when the alpha channel is above 0, else the mask's grey levels, else opaque)
+    // composed over what the context shows. A mask of any depth and size is used through an
+    // 8-bit grey copy; pixels it does not cover are opaque. Every depth is converted (palette
+    // images through their palette, 16 bits with alpha channel 1 as grey + alpha, 16 bits
+    // otherwise as 5-5-5, 48 bits by the high bytes). rop and usePalette are not used. 0 drawn
+    // (or nothing to draw: an empty image); -1 no memory; -3 a bad context or argument; -5 the
+    // drawing failed.
+    int DisplayGDIPlus(CDC* dc, const tagRECT* src, const tagRECT* dst, const tagRECT* clip,
+                       unsigned long rop, int usePalette, const TDib* mask, int highQuality) const;
+    // The kernel's effect paint (raster/paint/paint_codes.h: RK_EFFECT_*, effectParam strips).
+    // An image with alpha or a mask is first composed against the context (CalcDibAlpha).
+    int DisplayEx(CDC* dc, const tagRECT* dst, unsigned long effect, unsigned int effectParam,
+                  int usePalette, const TDib* mask, int highQuality) const;
+    // A new image (the caller deletes it): what dc shows in dst, copied with StretchBlt (white
+    // when it cannot be read), with image blended over it through its alpha channel or mask
+    // (8-bit grey levels; any other depth through a grey copy; a mask of another size blends
+    // where it covers the image and leaves the image opaque elsewhere). Depth: the image's,
+    // less 8 when it has its own alpha. Null for a null image, an image without alpha and no
+    // mask, or a failure.
+    static TDib* CalcDibAlpha(CDC* dc, const TDib* image, const tagRECT* dst, const TDib* mask);
+    TDib* CalcDibAlpha(CDC* dc, const tagRECT* dst, const TDib* mask) const;
+    // Non-zero when the alpha channel index is above 0.
+    int TeAlpha() const;
+    // The alpha channel of a file: 0 for any format but 75 (PNG); for PNG 3 at 32 bits, 1 at
+    // 16 bits, -1 otherwise.
+    static int GetAlpha(int format, int bitsPerPixel);
+    // The alpha channel recorded in the file information.
+    static int GetAlpha(CFILEINFO& info);
+    // Fits the image into area. Bits 0-1 of flags: 0 left, 1 or 3 centred, 2 right; bits 2-3:
+    // 0 top, 4 or 12 centred, 8 bottom; 16: fit the width only (the height may overflow the
+    // area). The width is filled first (enlarging as well as reducing). 0, or -3 for a null
+    // pointer, an empty image or area, or a rectangle that does not fit 32-bit coordinates.
+    int CalcDisplayRect(const tagRECT* area, tagRECT* out, unsigned short flags) const;
+    // Fits (CalcDisplayRect) and draws the image into the fitted rectangle, which is stored
+    // into area; flag 64 leaves 1-bit images sampled without grey smoothing. An image with
+    // alpha goes through the GDI+ path first. Status of the fit or the drawing; area is
+    // unchanged on failure.
+    int Pintar(CDC* dc, CRect& area, unsigned short flags) const;
+    // Prints the image on dc. The settings store's "DIB" key under the application's key
+    // decides how: "ModeImpressio" 1 paints the src rectangle into dst with the display-mode
+    // bits set to "FlagsImpressio" (default 40); any other value (default 0) prints the whole
+    // image at dst's corner with dst's inclusive size (right - left + 1), a corner
+    // coordinate of 0 becoming 1 (no dst: at the origin, at the image's size from its
+    // resolution). Status of the drawing: a failure is reported, not hidden.
+    int Print(CDC* dc, const tagRECT* src, const tagRECT* dst, const tagRECT* clip) const;
+    int Print(CDC* dc, const tagRECT* dst, const tagRECT* clip) const;
+    int Print(CDC* dc, const tagRECT* dst) const;
+
     // ---- queries (never fail) -------------------------------------------------------------
 
     int GetMidaX() const;

@@ -16,8 +16,6 @@
 #include <unistd.h>
 #include <vector>
 
-GpImage::~GpImage() = default;
-
 namespace {
 
 // A bitmap held in a kernel record.
@@ -30,6 +28,8 @@ public:
 
 const _BITMAPHANDLE* RecordOf(GpImage* image)
 {
+    if (!GpIsLive(image))
+        return nullptr;
     auto* raster = dynamic_cast<RasterBitmap*>(image);
     return raster ? &raster->bitmap : nullptr;
 }
@@ -132,6 +132,10 @@ GpStatus GdipCreateBitmapFromFile(const WCHAR* filename, GpBitmap** bitmap)
             return OutOfMemory;
         return UnknownImageFormat;
     }
+    image->width = image->bitmap.Width;
+    image->height = image->bitmap.Height;
+    if (!GpAddLive(static_cast<GpImage*>(image.get())))
+        return OutOfMemory;
     *bitmap = image.release();
     return Ok;
 }
@@ -203,29 +207,5 @@ GpStatus GdipSaveImageToFile(GpImage* image, const WCHAR* filename, const CLSID*
         std::remove(part.c_str());
         return encoded ? Win32Error : GenericError;
     }
-    return Ok;
-}
-
-GpStatus GdipDisposeImage(GpImage* image)
-{
-    delete image;
-    return Ok;
-}
-
-GpStatus GdipGetImageWidth(GpImage* image, UINT* width)
-{
-    const _BITMAPHANDLE* bitmap = RecordOf(image);
-    if (!bitmap || !width)
-        return InvalidParameter;
-    *width = UINT(bitmap->Width);
-    return Ok;
-}
-
-GpStatus GdipGetImageHeight(GpImage* image, UINT* height)
-{
-    const _BITMAPHANDLE* bitmap = RecordOf(image);
-    if (!bitmap || !height)
-        return InvalidParameter;
-    *height = UINT(bitmap->Height);
     return Ok;
 }

@@ -9,25 +9,9 @@
 
 #include "../outside_api.h"
 #include "../win/windef.h"
+#include "gdiplus_types.h"
 
 #include <cstdint>
-
-enum GpStatus {
-    Ok = 0,
-    GenericError = 1,
-    InvalidParameter = 2,
-    OutOfMemory = 3,
-    ObjectBusy = 4,
-    InsufficientBuffer = 5,
-    NotImplemented = 6,
-    Win32Error = 7,
-    WrongState = 8,
-    Aborted = 9,
-    FileNotFound = 10,
-    ValueOverflow = 11,
-    AccessDenied = 12,
-    UnknownImageFormat = 13,
-};
 
 struct GUID {
     std::uint32_t Data1;
@@ -77,22 +61,6 @@ struct EncoderParameters {
 
 // The quality parameter of the JPEG encoder (one ULONG value, 0 to 100).
 OUTSIDE_API extern const GUID EncoderQuality;
-
-// Images are made by the Gdip* calls and released with GdipDisposeImage; callers hold
-// pointers only.
-class OUTSIDE_API GpImage {
-public:
-    virtual ~GpImage();
-    GpImage(const GpImage&) = delete;
-    GpImage& operator=(const GpImage&) = delete;
-
-protected:
-    GpImage() = default;
-};
-class OUTSIDE_API GpBitmap : public GpImage {
-protected:
-    GpBitmap() = default;
-};
 
 // Decodes the file into a new bitmap (*bitmap; release it with GdipDisposeImage). FileNotFound
 // when the file does not open, UnknownImageFormat when no reader takes it, OutOfMemory.
