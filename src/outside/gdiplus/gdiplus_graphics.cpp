@@ -225,8 +225,6 @@ GpStatus GdipCreateBitmapFromScan0(int width, int height, int stride, PixelForma
 
 GpStatus GdipDisposeImage(GpImage* image)
 {
-    if (!image)
-        return Ok;
     if (!GpRemoveLive(image))
         return InvalidParameter;
     delete image;

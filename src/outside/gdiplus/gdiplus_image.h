@@ -77,7 +77,7 @@ OUTSIDE_API GpStatus GdipGetImageEncoders(UINT numEncoders, UINT size, ImageCode
 OUTSIDE_API GpStatus GdipSaveImageToFile(GpImage* image, const WCHAR* filename,
                                          const CLSID* clsidEncoder,
                                          const EncoderParameters* params);
-// Releases an image. Null is accepted.
+// Releases an image (InvalidParameter for null or one not made here).
 OUTSIDE_API GpStatus GdipDisposeImage(GpImage* image);
 // The size of an image in pixels.
 OUTSIDE_API GpStatus GdipGetImageWidth(GpImage* image, UINT* width);
