@@ -457,6 +457,22 @@ TEST(GetInfoPCD, ArgumentsAndFailures)
     EXPECT_EQ(value, 42);
 }
 
+TEST(GetInfoPCD, SizesAtEachResolutionOfALandscapePicture)
+{
+    const std::wstring path = Data("formats_b/synthetic.pcd");
+    const int widths[] = {96, 192, 384, 768, 1536, 3072};
+    for (int r = 0; r <= 5; ++r) {
+        int value = 0;
+        ASSERT_EQ(TDib::GetInfoPCD(0, path.c_str(), r, &value), 0) << DibGetLastErrorText();
+        EXPECT_EQ(value, widths[r]);
+        ASSERT_EQ(TDib::GetInfoPCD(1, path.c_str(), r, &value), 0);
+        EXPECT_EQ(value, widths[r] * 2 / 3);
+    }
+    int bits = 0;
+    ASSERT_EQ(TDib::GetInfoPCD(2, path.c_str(), 2, &bits), 0);
+    EXPECT_EQ(bits, 24);
+}
+
 TEST(GetPaletaFitxer, OnlyEightBitFilesOutsideTheTiffFamily)
 {
     tagRGBQUAD palette[256] = {};

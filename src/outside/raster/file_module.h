@@ -145,9 +145,10 @@ OUTSIDE_API int RkFileIccProfile(const char* path, std::uint8_t** profile, std::
 
 // ---- Photo CD ----------------------------------------------------------------------------------
 
-// Resolution index of later Photo CD loads: 0 Base/16 (192 x 128), 1 Base/4 (384 x 256),
-// 2 Base (768 x 512), 3 4Base, 4 16Base, 5 64Base. Returns RK_SUCCESS, or
-// RK_ERROR_INV_PARAMETER for another value. Process-wide.
+// Resolution index of later Photo CD loads (landscape sizes): 0 Base/64 (96 x 64), 1 Base/16
+// (192 x 128), 2 Base/4 (384 x 256), 3 Base (768 x 512, the default), 4 4Base (1536 x 1024),
+// 5 16Base (3072 x 2048). Returns RK_SUCCESS, or RK_ERROR_INV_PARAMETER for another value.
+// Process-wide.
 OUTSIDE_API int RkSetPCDResolution(int resolution);
 OUTSIDE_API int RkGetPCDResolution();
 

@@ -56,7 +56,7 @@ struct PcdResolution {
 
 TEST(FileModuleB, InformationByContent)
 {
-    PcdResolution setting(1);
+    PcdResolution setting(2);
     struct Case {
         const char* file;
         int format, width, height, bits;
@@ -151,19 +151,19 @@ TEST(FileModuleB, JpegRowsReachTheCallbackInOrder)
 TEST(FileModuleB, PhotoCdFollowsTheResolutionSetting)
 {
     const std::string path = DataPath("formats_b/synthetic.pcd");
-    for (int r = 0; r <= 3; ++r) {
+    for (int r = 0; r <= 4; ++r) {
         SCOPED_TRACE(r);
         PcdResolution setting(r);
         Bmp b;
         const int result =
             RkLoadFile(path.c_str(), b.get(), BITMAPHANDLE_SIZE, 0, RK_ORDER_BGR, 0, nullptr);
-        if (r == 3) {
+        if (r == 4) {
             EXPECT_EQ(result, RK_ERROR_PCD_RESOLUTION);
             continue;
         }
         ASSERT_EQ(result, RK_SUCCESS);
-        EXPECT_EQ(b->Width, 192 << r);
-        EXPECT_EQ(b->Height, 128 << r);
+        EXPECT_EQ(b->Width, 96 << r);
+        EXPECT_EQ(b->Height, 64 << r);
         EXPECT_EQ(b->BitsPerPixel, 24);
     }
 }

@@ -651,8 +651,8 @@ TEST(PcdCodec, InfoFollowsTheProcessResolution)
         _FILEINFO info;
         ASSERT_EQ(Info(kPcdCodec, file, info), RK_SUCCESS);
         EXPECT_EQ(info.Format, RK_FORMAT_PCD);
-        EXPECT_EQ(info.Width, 192 << r);
-        EXPECT_EQ(info.Height, 128 << r);
+        EXPECT_EQ(info.Width, 96 << r);
+        EXPECT_EQ(info.Height, 64 << r);
         EXPECT_EQ(info.BitsPerPixel, 24);
     }
 }
@@ -660,9 +660,9 @@ TEST(PcdCodec, InfoFollowsTheProcessResolution)
 TEST(PcdCodec, LoadsTheThreeImagePacks)
 {
     const Bytes file = ReadData("formats_b/synthetic.pcd");
-    Sink sinks[3];
+    Sink sinks[3]; // Base/16, Base/4, Base: resolutions 1 to 3
     for (int r = 0; r < 3; ++r) {
-        PcdResolution setting(r);
+        PcdResolution setting(r + 1);
         ASSERT_EQ(Load(kPcdCodec, file, sinks[r]), RK_SUCCESS);
         EXPECT_EQ(sinks[r].shape.width, 192 << r);
         EXPECT_EQ(sinks[r].shape.height, 128 << r);
@@ -679,12 +679,27 @@ TEST(PcdCodec, LoadsTheThreeImagePacks)
         ++checked;
     }
     EXPECT_GT(checked, 1000);
+
+    // Base/64: 2 x 2 blocks of Base/16 averaged.
+    PcdResolution setting(0);
+    Sink smallest;
+    ASSERT_EQ(Load(kPcdCodec, file, smallest), RK_SUCCESS);
+    ASSERT_EQ(smallest.shape.width, 96);
+    ASSERT_EQ(smallest.shape.height, 64);
+    for (int y = 0; y < 64; y += 5)
+        for (int x = 0; x < 96; x += 7)
+            for (int c = 0; c < 3; ++c) {
+                const int sum = sinks[0].At(2 * x, 2 * y)[c] + sinks[0].At(2 * x + 1, 2 * y)[c] +
+                                sinks[0].At(2 * x, 2 * y + 1)[c] +
+                                sinks[0].At(2 * x + 1, 2 * y + 1)[c];
+                ASSERT_EQ(smallest.At(x, y)[c], (sum + 2) / 4) << x << "," << y;
+            }
 }
 
 TEST(PcdCodec, TurnsAsTheOrientationByteSays)
 {
     Bytes file = ReadData("formats_b/synthetic.pcd");
-    PcdResolution setting(0);
+    PcdResolution setting(1);
     Sink stored;
     ASSERT_EQ(Load(kPcdCodec, file, stored), RK_SUCCESS);
     const int w = 192, h = 128;
@@ -719,7 +734,7 @@ TEST(PcdCodec, RefusesWhatItCannotRead)
 {
     const Bytes file = ReadData("formats_b/synthetic.pcd");
     {
-        PcdResolution setting(3);
+        PcdResolution setting(4);
         Sink sink;
         EXPECT_EQ(Load(kPcdCodec, file, sink), RK_ERROR_PCD_RESOLUTION);
         EXPECT_EQ(sink.begins, 0);
@@ -733,10 +748,10 @@ TEST(PcdCodec, RefusesWhatItCannotRead)
 
     // Cut inside Base: the smaller packs still load, Base does not.
     const Bytes cut(file.begin(), file.begin() + 96 * 2048 + 1000);
-    for (int r = 0; r < 3; ++r) {
+    for (int r = 1; r <= 3; ++r) {
         PcdResolution setting(r);
         Sink s;
-        EXPECT_EQ(Load(kPcdCodec, cut, s), r < 2 ? RK_SUCCESS : RK_ERROR_FILE_CORRUPT);
+        EXPECT_EQ(Load(kPcdCodec, cut, s), r < 3 ? RK_SUCCESS : RK_ERROR_FILE_CORRUPT);
     }
     const Bytes header(file.begin(), file.begin() + 2048 + 7);
     EXPECT_EQ(Info(kPcdCodec, header, info), RK_ERROR_FILE_CORRUPT);
@@ -745,7 +760,7 @@ TEST(PcdCodec, RefusesWhatItCannotRead)
 TEST(PcdCodec, CancelledBySinkStops)
 {
     Bytes file = ReadData("formats_b/synthetic.pcd");
-    PcdResolution setting(1);
+    PcdResolution setting(2);
     for (std::uint8_t orientation : {0, 1}) {
         file[0xE02] = orientation;
         Sink sink;

@@ -85,7 +85,7 @@ namespace {
 
 using rkfmt::Codec;
 
-std::atomic<int> g_pcdResolution{2};
+std::atomic<int> g_pcdResolution{3}; // Base
 
 // ---- external readers ----------------------------------------------------------------------
 

@@ -42,11 +42,12 @@ std::uint64_t PackBytes(const Pack& p)
     return std::uint64_t(p.height / 2) * std::uint64_t(3 * p.width);
 }
 
-// The stored size at a resolution index (0 to 5), landscape.
+// The size at a resolution index (0 to 5), landscape: 0 Base/64 (made from Base/16 by averaging
+// 2 x 2 blocks), 1 Base/16, 2 Base/4, 3 Base, 4 4Base, 5 16Base.
 void StoredSize(int resolution, int& width, int& height)
 {
-    width = 192 << resolution;
-    height = 128 << resolution;
+    width = 96 << resolution;
+    height = 64 << resolution;
 }
 
 int ProbePcd(const std::uint8_t*, std::size_t, std::uint64_t fileSize)
@@ -142,11 +143,11 @@ int LoadPcd(core::ByteSource& source, RowSink& sink)
     if (const int r = ReadHeader(source, orientation); r <= 0)
         return r;
     const int resolution = CurrentResolution();
-    if (resolution > 2) {
+    if (resolution > 3) {
         core::SetLastErrorText("Photo CD resolutions above Base are not decoded");
         return RK_ERROR_PCD_RESOLUTION;
     }
-    const Pack& p = kPacks[resolution];
+    const Pack& p = kPacks[resolution == 0 ? 0 : resolution - 1];
     const std::uint64_t bytes = PackBytes(p);
     if (!source.contains(p.sector * kSector, bytes)) {
         core::SetLastErrorText("the Photo CD file ends before its picture");
@@ -162,17 +163,37 @@ int LoadPcd(core::ByteSource& source, RowSink& sink)
         return RK_ERROR_FILE_CORRUPT;
     }
     Convert(pack.get(), p, rgb.get());
+    int w = p.width, h = p.height;
+    if (resolution == 0) {
+        // Base/64: each pixel the rounded mean of a 2 x 2 block of Base/16.
+        const int hw = w / 2, hh = h / 2;
+        std::unique_ptr<std::uint8_t[]> half(new (std::nothrow)
+                                                 std::uint8_t[std::size_t(hw) * hh * 3]);
+        if (!half)
+            return RK_ERROR_NO_MEMORY;
+        for (int y = 0; y < hh; ++y)
+            for (int x = 0; x < hw; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const std::size_t a = (std::size_t(2 * y) * w + 2 * x) * 3 + c;
+                    const std::size_t b = a + std::size_t(w) * 3;
+                    const int sum = rgb[a] + rgb[a + 3] + rgb[b] + rgb[b + 3];
+                    half[(std::size_t(y) * hw + x) * 3 + c] = std::uint8_t((sum + 2) / 4);
+                }
+        rgb = std::move(half);
+        w = hw;
+        h = hh;
+    }
 
     const bool quarter = orientation % 2 == 1;
     PictureShape shape;
-    shape.width = quarter ? p.height : p.width;
-    shape.height = quarter ? p.width : p.height;
+    shape.width = quarter ? h : w;
+    shape.height = quarter ? w : h;
     shape.bitsPerPixel = 24;
     shape.order = RK_ORDER_BGR;
     if (const int r = sink.Begin(shape); r <= 0)
         return r;
     if (orientation == 0) {
-        const int r = sink.Rows(rgb.get(), p.height, std::size_t(p.width) * 3);
+        const int r = sink.Rows(rgb.get(), h, std::size_t(w) * 3);
         return r <= 0 ? r : RK_SUCCESS;
     }
 
@@ -182,7 +203,6 @@ int LoadPcd(core::ByteSource& source, RowSink& sink)
     std::unique_ptr<std::uint8_t[]> band(new (std::nothrow) std::uint8_t[stride * kBand]);
     if (!band)
         return RK_ERROR_NO_MEMORY;
-    const int w = p.width, h = p.height;
     for (int first = 0; first < shape.height; first += kBand) {
         const int count = std::min(kBand, shape.height - first);
         for (int i = 0; i < count; ++i) {
