@@ -668,8 +668,8 @@ TEST(PcdCodec, LoadsTheThreeImagePacks)
         EXPECT_EQ(sinks[r].shape.height, 128 << r);
         EXPECT_EQ(sinks[r].shape.bitsPerPixel, 24);
     }
-    std::istringstream expected(
-        std::string(reinterpret_cast<const char*>(ReadData("formats_b/pcd-expected.txt").data())));
+    const Bytes text = ReadData("formats_b/pcd-expected.txt");
+    std::istringstream expected(std::string(text.begin(), text.end()));
     int res, x, y, r, g, b, checked = 0;
     while (expected >> res >> x >> y >> r >> g >> b) {
         const std::uint8_t* p = sinks[res].At(x, y);
