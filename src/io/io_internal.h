@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <dib/TDib.h>
+#include <info/format_families.h>
 #include <string>
 
 class CFILEINFO;
@@ -14,8 +15,8 @@ class TProcesLiniaDIB;
 
 namespace dib::io {
 
-bool IsJpegFamily(int format);
-bool IsTiffFamily(int format);
+using dib::IsJpegFamily;
+using dib::IsTiffFamily;
 
 // The kernel's per-rows load callback context (TDib::__ObrirDinamicProc).
 struct LoadContext {

@@ -14,47 +14,6 @@
 
 namespace dib::io {
 
-bool IsJpegFamily(int format)
-{
-    switch (format) {
-    case 10:
-    case 98:
-    case 101:
-    case 391:
-    case 392:
-    case 393:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool IsTiffFamily(int format)
-{
-    switch (format) {
-    case 3:
-    case 11:
-    case 17:
-    case 85:
-    case 86:
-    case 87:
-    case 88:
-    case 96:
-    case 138:
-    case 139:
-    case 140:
-    case 141:
-    case 176:
-    case 189:
-    case 394:
-    case 395:
-    case 396:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool MakeLoadContext(const CFILEINFO& info, int bitsPerPixel, TIndicadorEstat* progress,
                      LoadContext& c)
 {

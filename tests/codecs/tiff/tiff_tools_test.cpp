@@ -385,7 +385,7 @@ TEST(TiffToolsWindow, DeliversTheWindowInTheSourceLayout)
         {"rgb8_planar.tif", 24, {2, 1, 0}},
         {"rgba_assoc.tif", 0, {2, 1, 0}},
         {"rgba_unassoc.tif", 24, {2, 1, 0}},
-        {"rgbx_unspec.tif", 32, {2, 1, 0}},
+        {"rgbx_extra_plain.tif", 32, {2, 1, 0}},
         {"grey8.tif", 0, {0}},
         {"cmyk_inks.tif", 0, {0, 1, 2, 3}},
         {"sep6.tif", 32, {0, 1, 2, 3}},

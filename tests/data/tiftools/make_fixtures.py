@@ -95,7 +95,7 @@ def main():
     tifffile.imwrite("sep6_deflate.tif", ramp(6), photometric="separated",
                      planarconfig="contig", compression="zlib")
     # Extra samples of each kind: unspecified, associated, unassociated.
-    for kind, name in ((0, "rgbx_unspec.tif"), (1, "rgba_assoc.tif"), (2, "rgba_unassoc.tif")):
+    for kind, name in ((0, "rgbx_extra_plain.tif"), (1, "rgba_assoc.tif"), (2, "rgba_unassoc.tif")):
         tifffile.imwrite(name, ramp(4), photometric="rgb", extrasamples=[kind])
     tifffile.imwrite("ga8_w2.tif", ramp(2, width=2, height=3), photometric="minisblack",
                      planarconfig="contig", extrasamples=[2])
