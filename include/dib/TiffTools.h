@@ -183,6 +183,10 @@ public:
 
     // PhotometricInterpretation of path; 0 when the file does not open or has none.
     static int GetEspaiTiff(const wchar_t* path);
+    // TDib::GetEmbededICC without file information: the size of the file's embedded ICC
+    // profile (0: none, or the file does not open), its bytes into buffer when buffer is not
+    // null. Ask once with a null buffer for the size.
+    static unsigned long GetEmbededICC(const wchar_t* path, void* buffer);
     // TDib::TamanyLinia.
     static unsigned long TamanyLinia(int width, int bitsPerPixel, int alignment);
 

@@ -1,4 +1,6 @@
-// embedded_icc.cpp - the ICC profile embedded in a file, whatever its format family.
+// embedded_icc.cpp - the ICC profile embedded in a file, whatever its format family; also
+// CTIFTools::GetEmbededICC, which lives here rather than with the TIFF tools because it
+// answers through the file-information queries above them.
 #include "format_families.h"
 
 #include <codec/tiff_support.h>
@@ -9,6 +11,7 @@
 #include <dib/FileInfo.h>
 #include <dib/PsdTools.h>
 #include <dib/TDib.h>
+#include <dib/TiffTools.h>
 #include <memory>
 #include <string>
 #include <win/files.h>
@@ -81,4 +84,9 @@ unsigned long TDib::GetEmbededICC(const wchar_t* path, void* buffer, CFILEINFO* 
         return bytes > 0 ? CopyOut(profile, std::uint32_t(bytes), buffer) : 0;
     }
     return 0;
+}
+
+unsigned long CTIFTools::GetEmbededICC(const wchar_t* path, void* buffer)
+{
+    return TDib::GetEmbededICC(path, buffer, nullptr);
 }

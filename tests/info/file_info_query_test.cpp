@@ -6,6 +6,7 @@
 #include <cstring>
 #include <dib/FileInfo.h>
 #include <dib/TDib.h>
+#include <dib/TiffTools.h>
 #include <gtest/gtest.h>
 #include <info/format_families.h>
 #include <info/info_access.h>
@@ -370,6 +371,37 @@ TEST(GetEmbededICC, EveryFamily)
     EXPECT_LE(declared, size);
     EXPECT_GE(declared + 1, size);
     EXPECT_EQ(std::memcmp(buffer.data() + 36, "acsp", 4), 0);
+}
+
+// The TIFF tools' forwarder answers as TDib does without file information: profiles written by
+// Pillow (rgb8_icc.tif) and by tifffile (tiftools/cmyk_inks.tif, 200 bytes), none, no file.
+TEST(GetEmbededICC, TiffToolsForwarder)
+{
+    const struct {
+        const char* file;
+        unsigned long size;
+    } cases[] = {{"tiff/rgb8_icc.tif", 523},
+                 {"tiftools/cmyk_inks.tif", 200},
+                 {"jpeg/icc-im.jpg", 588},
+                 {"tiff/rgb8.tif", 0},
+                 {"tiff/missing.tif", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::wstring path = Data(c.file);
+        ASSERT_EQ(CTIFTools::GetEmbededICC(path.c_str(), nullptr), c.size);
+        if (c.size == 0)
+            continue;
+        std::vector<unsigned char> tools(c.size), dib(c.size);
+        EXPECT_EQ(CTIFTools::GetEmbededICC(path.c_str(), tools.data()), c.size);
+        EXPECT_EQ(TDib::GetEmbededICC(path.c_str(), dib.data(), nullptr), c.size);
+        EXPECT_EQ(tools, dib);
+    }
+    // tifffile's profile: its size, big-endian, then the bytes 0, 1, 2, ...
+    std::vector<unsigned char> profile(200);
+    ASSERT_EQ(CTIFTools::GetEmbededICC(Data("tiftools/cmyk_inks.tif").c_str(), profile.data()),
+              200u);
+    EXPECT_EQ(profile[3], 200);
+    EXPECT_EQ(profile[4 + 100], 100);
 }
 
 TEST(GetEspaiTiff, Photometric)

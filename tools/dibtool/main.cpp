@@ -15,6 +15,12 @@ constexpr Verb kVerbs[] = {
     {"code", "qr|code128 TEXT OUT.bmp [--scale N]   a QR code or Code 128 barcode as a 1-bit BMP",
      RunCode},
     {"op", "IN OUT OPERATION [ARGS]... [, OPERATION [ARGS]...]...   apply image operations", RunOp},
+    {"print",
+     "IN OUT.pdf | IN --printer NAME  [--fit | --size WxH]   print on an A4 page, to a PDF or "
+     "to CUPS",
+     RunPrint},
+    {"render", "IN OUT.png --box WxH [--quality fast|high]   draw as a window would, into a PNG",
+     RunRender},
     {"scan",
      "--list | [--device NAME] [--resolution DPI] [--mode grey|colour|lineart] "
      "OUT.bmp | ... --to-tiff OUT.tif   scan one page",

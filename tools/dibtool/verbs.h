@@ -15,6 +15,8 @@ struct Verb {
 
 int RunCode(int argc, char** argv);
 int RunOp(int argc, char** argv);
+int RunPrint(int argc, char** argv);
+int RunRender(int argc, char** argv);
 int RunScan(int argc, char** argv);
 int RunTiffInfo(int argc, char** argv);
 

@@ -434,6 +434,32 @@ TEST(TiffCodec, LoadMatchesIndependentDecoders)
     }
 }
 
+// Uncompressed tiles whose size is no multiple of 1024 bytes (16 x 16 RGB: 768), read from a
+// file (libtiff allocates the raw buffer) and from memory (libtiff maps the data).
+TEST(TiffCodec, UncompressedTilesOfAnySizeFromFileAndMemory)
+{
+    const std::string path = std::string(DIB_TEST_DATA_DIR) + "/io/rgb8_tiled16.tif";
+    const Bytes data = ReadData("io/rgb8_tiled16.tif");
+    for (const bool fromFile : {true, false}) {
+        SCOPED_TRACE(fromFile ? "file" : "memory");
+        auto source = fromFile ? core::FileSource(path.c_str())
+                               : core::MemorySource(data.data(), data.size());
+        ASSERT_NE(source, nullptr);
+        Sink sink;
+        ASSERT_EQ(kTiffCodec.load(*source, sink), RK_SUCCESS);
+        ASSERT_EQ(sink.shape.width, 37);
+        ASSERT_EQ(sink.rows, 40);
+        ASSERT_EQ(sink.pixels.size(), std::size_t(37 * 40 * 3));
+        // As the fixture script wrote them: (5x + 3y + 80c) mod 256, stored B, G, R here.
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 37; ++x)
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_EQ(sink.pixels[std::size_t((y * 37 + x) * 3 + 2 - c)],
+                              (x * 5 + y * 3 + c * 80) % 256)
+                        << x << "," << y << "," << c;
+    }
+}
+
 TEST(TiffCodec, BottomUpFilesAreDeliveredInFileOrder)
 {
     for (const char* file : {"formats_b/bottom-up.tif", "formats_b/tiled.tif"}) {

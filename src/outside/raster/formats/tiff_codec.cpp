@@ -217,6 +217,7 @@ struct RgbaImage {
 
 int LoadTiff(core::ByteSource& source, RowSink& sink)
 {
+    std::unique_ptr<std::uint8_t[]> rawTile; // outlives the handle that reads into it
     auto in = codec::TiffInput::Open(source, "r", "input", kMaxSingleAlloc);
     if (!in)
         return RK_ERROR_FILE_CORRUPT;
@@ -246,6 +247,20 @@ int LoadTiff(core::ByteSource& source, RowSink& sink)
         return RK_ERROR_FILE_CORRUPT;
     }
     rgba->begun = true;
+    // libtiff (4.5) refuses an uncompressed tile unless its raw buffer holds exactly one
+    // tile, while the buffer it allocates itself for a file it cannot map is rounded up to
+    // a multiple of 1024 bytes: every tile whose size is not such a multiple would be
+    // refused. A buffer of ours of exactly one tile keeps those tiles readable.
+    if (l.tiled && l.compression == COMPRESSION_NONE) {
+        const tmsize_t tileBytes = TIFFTileSize(tif);
+        if (tileBytes <= 0 || tileBytes > kMaxSingleAlloc)
+            return RK_ERROR_FILE_CORRUPT;
+        rawTile.reset(new (std::nothrow) std::uint8_t[std::size_t(tileBytes)]);
+        if (!rawTile)
+            return RK_ERROR_NO_MEMORY;
+        if (!TIFFReadBufferSetup(tif, rawTile.get(), tileBytes))
+            return RK_ERROR_FILE_CORRUPT;
+    }
     // Rows go out in file order: a picture stored bottom row first is delivered that way
     // (flipping it here would mean decoding it whole first). Mirrored ones are turned round.
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
