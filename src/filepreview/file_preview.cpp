@@ -66,7 +66,7 @@ bool IsAnyJpeg(int format)
 
 bool ShownColourSpace(std::uint32_t cs)
 {
-    return cs == DIB_CS_CMYK || cs == DIB_CS_GREY || cs == DIB_CS_RGB;
+    return cs == DIB_CS_CMYK || cs == DIB_CS_GREY || cs == DIB_CS_RGB || cs == DIB_CS_MONO;
 }
 
 } // namespace

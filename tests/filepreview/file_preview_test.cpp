@@ -142,10 +142,11 @@ TEST(BoxedPreview, MatchesIndependentReference)
         unsigned long background; // COLORREF
         int maxDiff;
     } const cases[] = {
-        {"wide.png", 100, 100, 0xFFFFFF, 2},   {"tall.tif", 100, 100, 0xFFFFFF, 2},
-        {"photo.jpg", 101, 101, 0xFFFFFF, 16}, {"cmyk.tif", 80, 60, 0xFFFFFF, 2},
-        {"rgba.png", 80, 40, 0xFFFFFF, 2},     {"grey_wide.png", 60, 60, 0x0000FF, 2},
-        {"bilevel.png", 32, 32, 0xFF0000, 2},  {"bottom_up.bmp", 45, 30, 0xFFFFFF, 2},
+        {"wide.png", 100, 100, 0xFFFFFF, 2},    {"tall.tif", 100, 100, 0xFFFFFF, 2},
+        {"photo.jpg", 101, 101, 0xFFFFFF, 16},  {"cmyk.tif", 80, 60, 0xFFFFFF, 2},
+        {"rgba.png", 80, 40, 0xFFFFFF, 2},      {"grey_wide.png", 60, 60, 0x0000FF, 2},
+        {"bilevel.png", 32, 32, 0xFF0000, 2},   {"bilevel_g4.tif", 32, 32, 0xFF0000, 2},
+        {"bottom_up.bmp", 45, 30, 0xFFFFFF, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);

@@ -14,6 +14,7 @@ halved by area averaging.
   rgba.png          160 x 80 RGBA            box 80 x 40; colours over white first
   grey_wide.png     240 x 60 grey            box 60 x 60 on red (COLORREF 0x0000FF)
   bilevel.png       64 x 32, 1 bit           box 32 x 32 on blue (COLORREF 0xFF0000)
+  bilevel_g4.tif    the same picture, 1 bit, CCITT group 4, the same box
   bottom_up.bmp     90 x 60 RGB, rows stored bottom first    box 45 x 30
   lab.tif           16 x 16 CIELab (no preview)
 """
@@ -105,6 +106,8 @@ bilevel = Image.new("1", (64, 32), 1)
 ImageDraw.Draw(bilevel).rectangle([8, 8, 40, 24], fill=0)
 bilevel.save("bilevel.png")
 expect("bilevel", bilevel, 32, 32, background=(0, 0, 255))
+bilevel.save("bilevel_g4.tif", compression="group4")
+expect("bilevel_g4", bilevel, 32, 32, background=(0, 0, 255))
 
 bottom = picture(90, 60)
 ImageDraw.Draw(bottom).rectangle([0, 0, 89, 9], fill=(0, 0, 0))
