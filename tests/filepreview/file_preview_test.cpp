@@ -2,6 +2,7 @@
 // against previews worked out by that tool, refusals, the reduced JPEG decode, the TIFF tools'
 // forwarders and the file-open dialog's pane.
 #include <algorithm>
+#include <base/progress.h>
 #include <cstdlib>
 #include <dib/FileInfo.h>
 #include <dib/Preview.h>
@@ -224,6 +225,20 @@ TEST(BoxedPreview, RefusalsLeaveNoImage)
             EXPECT_EQ(r, c.want);
         else
             EXPECT_LT(r, 0);
+        EXPECT_EQ(preview, nullptr);
+    }
+}
+
+// A stop asked through the indicator ends every reader's route with -5 and no image.
+TEST(BoxedPreview, CancelledThroughProgress)
+{
+    for (const char* file : {"photo.jpg", "tall.tif", "wide.png", "cmyk.tif"}) {
+        SCOPED_TRACE(file);
+        TIndicadorEstat progress;
+        progress.Aturar();
+        TDib* preview = nullptr;
+        EXPECT_EQ(TDib::GetPreview(Wide(Data(file)).c_str(), 40, 40, 0xFFFFFF, preview, &progress),
+                  -5);
         EXPECT_EQ(preview, nullptr);
     }
 }
