@@ -93,3 +93,6 @@ private:
 
 // The member TDib::GetPreview of source (null: -3, preview null).
 DIB_API int GetPreviewDIB(TDib* source, int sizeKB, TDib*& preview, TIndicadorEstat* progress);
+// The budgeted TDib::GetPreview of the file at path, without a description from the caller.
+DIB_API int GetPreviewFitxerDIB(const wchar_t* path, int sizeKB, TDib*& preview,
+                                TIndicadorEstat* progress);

@@ -668,6 +668,28 @@ public:
     // (an image passed in has been deleted), never a dangling pointer. The caller deletes the
     // preview.
     int GetPreview(int sizeKB, TDib*& preview, TIndicadorEstat* progress);
+    // Previews of a file, streamed line by line (ObrirDinamic into the preview scaler) so the
+    // file's pixels are never held; a JPEG may be decoded at a reduced scale that still leaves
+    // at least twice the wanted size. info: the caller's description of the file (copied), or
+    // null (described here, GetInfoFitxer without the engine). preview: null, or an image that
+    // is made anew as the preview; after a failure it is null (an image passed in has been
+    // deleted). The caller deletes the preview. progress may be null.
+    //
+    // Budgeted: the box is the size whose 24-bit pixel data takes about sizeKB kibibytes (at
+    // most twice that unless six passes do not get there), then the boxed preview on white.
+    // sizeKB < 1 or a file without pixels gives a 0 x 0 box, hence -3003.
+    static int GetPreview(const wchar_t* path, int sizeKB, TDib*& preview,
+                          TIndicadorEstat* progress = nullptr, CFILEINFO* info = nullptr);
+    // Boxed: the file fitted in width x height keeping its aspect ratio, centred on background
+    // (COLORREF), anti-aliased by working at twice the box and halving. The result is
+    // width x height at 24 bits; CMYK files in display colours, alpha composited over white,
+    // rows top-down whatever the file's view perspective. Status: 0; -2 for a
+    // colour space other than CMYK, grey and RGB (before any decoding) or when nothing was
+    // decoded; -3003 for a box side below 1; the description's, the decoder's or the scaler's
+    // status; -5 cancelled through progress.
+    static int GetPreview(const wchar_t* path, int width, int height, unsigned long background,
+                          TDib*& preview, TIndicadorEstat* progress = nullptr,
+                          CFILEINFO* info = nullptr);
     // Keeps the rectangle of width x height at (x, y), in stored coordinates (as the pixel
     // operations); it must lie inside the image (else -3003).
     int Crop(int x, int y, int width, int height);
