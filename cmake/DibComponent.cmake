@@ -22,6 +22,7 @@ set_property(GLOBAL PROPERTY DIB_COMPONENTS "")
 # and an installed copy resolve the same includes.
 set(DIB_PUBLIC_OUTSIDE_HEADERS
     outside_api.h
+    base/ofp_info.h
     base/progress.h
     base/registry.h
     base/serializer.h

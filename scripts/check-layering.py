@@ -37,6 +37,7 @@ LAYERS = [
     "info",
     "io",
     "ops",
+    "filepreview",
     "display",
     "acquire",
     "codes",

@@ -25,6 +25,11 @@ FIXTURE_PACKAGES=(imagemagick python3-pil python3-psd-tools)
 if [ "${DIB_FIXTURE_TOOLS:-0}" = 1 ]; then
     PACKAGES+=("${FIXTURE_PACKAGES[@]}")
 fi
+# Peers that only bench/preview_peers.sh runs beside the library: installed when DIB_BENCH_TOOLS=1.
+BENCH_PACKAGES=(graphicsmagick)
+if [ "${DIB_BENCH_TOOLS:-0}" = 1 ]; then
+    PACKAGES+=("${BENCH_PACKAGES[@]}")
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

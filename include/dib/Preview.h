@@ -16,6 +16,7 @@
 
 #include <dib/Export.h>
 #include <dib/LineConsumer.h>
+#include <dib/outside/base/ofp_info.h>
 #include <dib/outside/win/afx.h>
 #include <dib/outside/win/windef.h>
 
@@ -96,3 +97,11 @@ DIB_API int GetPreviewDIB(TDib* source, int sizeKB, TDib*& preview, TIndicadorEs
 // The budgeted TDib::GetPreview of the file at path, without a description from the caller.
 DIB_API int GetPreviewFitxerDIB(const wchar_t* path, int sizeKB, TDib*& preview,
                                 TIndicadorEstat* progress);
+
+// Fills a file-open dialog's information pane for info->m_strPath: with OFP_DESCRIPTION the
+// file's one-text description (TDib::GetInfoFitxer) through info->SetInfo; with OFP_PREVIEW a
+// preview fitted in m_rcPreview on white (the boxed TDib::GetPreview, m_pProgress) as a
+// 24-bit device-dependent bitmap handed to info->SetPreview, which takes it over. Without
+// OFP_PREVIEW no pixel is decoded. 1 handled; 0 for a null info, a path that is no readable
+// image, or a preview that could not be made (no partial preview is handed over).
+DIB_API int _ofpGetInfoFitxerDIB(OFP_INFO* info);

@@ -685,8 +685,8 @@ public:
     // (COLORREF), anti-aliased by working at twice the box and halving. The result is
     // width x height at 24 bits; CMYK files in display colours, alpha composited over white,
     // rows top-down whatever the file's view perspective. Status: 0; -2 for a
-    // colour space other than CMYK, grey and RGB (before any decoding) or when nothing was
-    // decoded; -3003 for a box side below 1; the description's, the decoder's or the scaler's
+    // colour space other than CMYK, grey, monochrome and RGB (before any decoding) or when nothing
+    // was decoded; -3003 for a box side below 1; the description's, the decoder's or the scaler's
     // status; -5 cancelled through progress.
     static int GetPreview(const wchar_t* path, int width, int height, unsigned long background,
                           TDib*& preview, TIndicadorEstat* progress = nullptr,

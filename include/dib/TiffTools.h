@@ -185,6 +185,11 @@ public:
     static int GetEspaiTiff(const wchar_t* path);
     // TDib::TamanyLinia.
     static unsigned long TamanyLinia(int width, int bitsPerPixel, int alignment);
+    // The budgeted and boxed file previews of TDib (TDib::GetPreview), without a description.
+    static int GetPreview(const wchar_t* path, int sizeKB, TDib*& preview,
+                          TIndicadorEstat* progress);
+    static int GetPreview(const wchar_t* path, int width, int height, unsigned long background,
+                          TDib*& preview, TIndicadorEstat* progress);
 
 protected:
     // 1 for the kernel's TIFF format numbers (3, 11, 17, 22, 24, 85, 86, 87, 88); else 0.

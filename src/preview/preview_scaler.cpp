@@ -241,6 +241,8 @@ int TPLPreviewDIBDinamic::doEscalarLinia(unsigned char* line, unsigned char* alp
                 out[3 * x + 2] = c.rgbRed;
             }
         }
+    } else if (bpc == 8 && cha == ch) {
+        std::memcpy(out, line, static_cast<std::size_t>(n) * ch);
     } else if (bpc == 8) {
         for (int x = 0; x < n; ++x)
             std::memcpy(out + static_cast<std::size_t>(x) * ch,

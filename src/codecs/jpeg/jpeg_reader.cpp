@@ -129,7 +129,7 @@ int Info(core::ByteSource& source, CFILEINFO& info)
 }
 
 int Load(TDib& image, core::ByteSource& source, int bitsPerPixel, TProcesLiniaDIB* processor,
-         TIndicadorEstat* progress, int intoImage, int adaptCMYK)
+         TIndicadorEstat* progress, int intoImage, int adaptCMYK, int scaleNum)
 {
     double low = 0.0, high = 1.0;
     if (progress)
@@ -154,6 +154,10 @@ int Load(TDib& image, core::ByteSource& source, int bitsPerPixel, TProcesLiniaDI
         return kDepthRefused;
     }
     c.out_color_space = plan->space;
+    if (scaleNum >= 1 && scaleNum < 8) {
+        c.scale_num = unsigned(scaleNum);
+        c.scale_denom = 8;
+    }
     if (!decoder.Start())
         return kLineNotDecoded;
     // Progressive and multi-scan files are read whole by the start.
@@ -295,6 +299,27 @@ bool EmbeddedIcc(core::ByteSource& source, unsigned char** profile, unsigned int
     if (decoder.ReadHeader(false) != JPEG_HEADER_OK || decoder.Truncated())
         return false;
     return _readICCJPEG(&decoder.cinfo(), profile, length);
+}
+
+int ScaledSide(int side, int scaleNum)
+{
+    if (scaleNum < 1 || scaleNum > 8)
+        scaleNum = 8;
+    const std::int64_t scaled = (std::int64_t(side) * scaleNum + 7) / 8;
+    return int(std::max<std::int64_t>(scaled, 1));
+}
+
+int LoadFileScaled(const wchar_t* path, int bitsPerPixel, int scaleNum, TProcesLiniaDIB* processor,
+                   TIndicadorEstat* progress)
+{
+    std::string name;
+    if (!PathToUtf8(path, name))
+        return kOpenFailed - 3000;
+    const std::unique_ptr<core::ByteSource> source = core::FileSource(name.c_str());
+    if (!source)
+        return kOpenFailed - 3000;
+    TDib unused;
+    return Load(unused, *source, bitsPerPixel, processor, progress, 0, 0, scaleNum);
 }
 
 } // namespace jpeg

@@ -2,7 +2,8 @@
 //
 // The host fills the request (path, what it wants, the preview rectangle, a progress
 // indicator), hands the record to the library, and reads back the description and the preview
-// bitmap.
+// bitmap. SetInfo and SetPreview are the hooks through which the answer arrives: a host may
+// override them (calling these to keep the stored answer, or not).
 #pragma once
 
 #include "../outside_api.h"
@@ -22,7 +23,7 @@ public:
     };
 
     OFP_INFO();
-    ~OFP_INFO();
+    virtual ~OFP_INFO();
     OFP_INFO(const OFP_INFO&) = delete;
     OFP_INFO& operator=(const OFP_INFO&) = delete;
 
@@ -34,9 +35,10 @@ public:
 
     // ---- answer (filled by the library) ----
     // Sets the description text (null: empty).
-    void SetInfo(const wchar_t* text);
-    // Takes over bitmap (deleting any previous one); null clears the preview.
-    void SetPreview(CBitmap* bitmap);
+    virtual void SetInfo(const wchar_t* text);
+    // Takes over bitmap (deleting any previous one); null clears the preview. An override
+    // takes the bitmap over too.
+    virtual void SetPreview(CBitmap* bitmap);
 
     const CString& GetInfo() const { return m_info; }
     // The preview, still owned by the record; null when none.
