@@ -62,7 +62,7 @@ TEST(Formats, RoutesOfTheNamedNumbers)
                  {76, "PSD", 1, 0, 0},
                  {6, "BMP", 1, 1, 0},
                  {2, "GIF", 1, 1, 0},
-                 {22, "TIFF JPEG 4:2:0", 1, 1, 0}};
+                 {22, "TIFF JPEG 4:2:0", 1, 0, 0}};
     for (const Case& c : cases) {
         const DibFormat* f = Find(v, c.format);
         ASSERT_NE(f, nullptr) << c.format;

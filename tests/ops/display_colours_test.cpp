@@ -13,12 +13,12 @@ using dib::TDibAccess;
 void CmykImage(TDib& d, const std::vector<unsigned char>& cmyk, bool disk, int perspective = 1)
 {
     ASSERT_EQ(disk ? d.CrearDisc(3, 2, 32) : d.Crear(3, 2, 32), DIB_OK);
+    TDibAccess::Bitmap(d).ViewPerspective = perspective;
     for (int row = 0; row < 2; ++row)
         ASSERT_EQ(d.SetLinia(row, cmyk.data() + 12 * row, 12), DIB_OK);
     TDibAccess::EspaiColor(d) = DIB_CS_CMYK;
     TDibAccess::Canals(d) = 4;
     TDibAccess::BitsPerCanal(d) = 8;
-    TDibAccess::Bitmap(d).ViewPerspective = perspective;
 }
 
 TEST(AdaptarPerMostrar, CmykBecomesTheColoursOfThePreviews)
