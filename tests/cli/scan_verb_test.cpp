@@ -4,6 +4,7 @@
 #include "support/sane_test_env.h"
 #include "support/support.h"
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -21,9 +22,13 @@ using dibtest::SaneTestEnv;
 using dibtest::Slurp;
 using dibtest::ToolRun;
 
-// `dibtool scan` with args.
+// `dibtool scan` with args. The test backend sometimes leaks its line buffer when it restarts
+// a frame, and it is unloaded at sane_exit, so a sanitizer build of the tool cannot tell that
+// leak from ours by module: leak checking is off in the spawned tool (the scanner tests of the
+// library run in process with the backend held loaded, and check for leaks there).
 ToolRun RunTool(const fs::path& dir, std::vector<std::string> args)
 {
+    ::setenv("LSAN_OPTIONS", "detect_leaks=0", 1);
     args.insert(args.begin(), "scan");
     return dibtest::RunDibtool(dir, std::move(args));
 }
