@@ -25,10 +25,11 @@ constexpr Verb kVerbs[] = {
      "--list | [--device NAME] [--resolution DPI] [--mode grey|colour|lineart] "
      "OUT.bmp | ... --to-tiff OUT.tif   scan one page",
      RunScan},
-    {"tiff-info",
+    {"tiff",
      "FILE [--json]   header values, inks, separations, date and software, repeat and ICC "
      "length of a TIFF",
      RunTiffInfo},
+    {"tiff-info", "FILE [--json]   the same as tiff", RunTiffInfo},
 };
 
 void printUsage(std::FILE* out)
