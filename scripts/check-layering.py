@@ -8,7 +8,7 @@ Rules:
      component's own prefix (<raster/kernel.h>) and relative paths ("../win/gdi.h") count.
   3. A header named *_internal.h, or one under an internal/ folder of a stand-in, is included
      only from its own folder and from that folder's tests.
-  4. tools/ includes only the public interface (<dib/...>).
+  4. tools/ and examples/ include only the public interface (<dib/...>).
 Exit status 1 and one line per violation when a rule is broken.
 """
 import os
@@ -81,7 +81,7 @@ def unit_of_include(name, including_dir):
 
 def main(root):
     errors = []
-    for top in ("src", "tools", "tests", "bench", "fuzz"):
+    for top in ("src", "tools", "examples", "tests", "bench", "fuzz"):
         for dirpath, _, files in os.walk(os.path.join(root, top)):
             for f in files:
                 if not f.endswith((".h", ".cpp", ".hpp", ".cc")):
@@ -104,8 +104,8 @@ def main(root):
                         continue
                     base = os.path.basename(name)
                     where = "%s: includes %s" % (rel, name)
-                    if top == "tools" and target != "public":
-                        errors.append(where + " (tools use the public interface only)")
+                    if top in ("tools", "examples") and target != "public":
+                        errors.append(where + " (%s use the public interface only)" % top)
                         continue
                     if base.endswith("_internal.h"):
                         owner = target

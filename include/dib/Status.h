@@ -33,3 +33,8 @@ constexpr int DIB_STATUS_KERNEL_BASE = -3000;
 extern "C" DIB_API const char* DibGetLastErrorText();
 // Empties the calling thread's text (before an operation whose reason the caller wants alone).
 extern "C" DIB_API void DibClearLastErrorText();
+// The meaning of a status result as a short English phrase ("success", "invalid argument or
+// unrecognised data", ...). Every kernel range status (DIB_STATUS_KERNEL_BASE + e) gives
+// the same phrase: the code e itself is the caller's to show. A value that is no status gives
+// "unknown status". The text is static: never freed, valid for the whole process.
+extern "C" DIB_API const char* DibStatusText(int status);

@@ -318,7 +318,8 @@ public:
     static int GetPaletaFitxer(const wchar_t* path, tagRGBQUAD* palette);
     // The TIFF PhotometricInterpretation of the file; 0 when it does not open or has none.
     static int GetEspaiTiff(const wchar_t* path);
-    // Bytes of the file's embedded ICC profile (JPEG APP2 markers, Photoshop resource 1039,
+    // Bytes of the file's embedded ICC profile (JPEG APP2 markers, also of the kernel's
+    // subsampled JPEG numbers 21 and 23, Photoshop resource 1039,
     // TIFF tag 34675, PNG iCCP), 0 when it has none. buffer (may be null) receives the bytes:
     // ask once without it for the size. info (may be null) gives the format, else the file is
     // described first (a failure gives 0). buffer must hold the size a call without it
@@ -744,6 +745,16 @@ public:
     int ToRGB();
     // 32 bits (the fourth byte of expanded pixels 0).
     int ToCMYK();
+    // Makes the pixels the colours a screen shows, as the previews show them, for formats that
+    // hold red, green and blue only. A CMYK image (colour space 2: four 8-bit process colours,
+    // possibly followed by 8-bit spot channels, 32 to 160 bits) becomes 24-bit blue, green,
+    // red: the process colours by AdaptarPerCarregarCMYK, the spot channels dropped. When
+    // sourceFormat is 76 (a Photoshop composite, whose first three bytes already are those
+    // colours) the bytes are kept. Then colour space 64, 3 channels of 8 bits, alpha channel
+    // -1. Images of other colour spaces are left as they are. Status: 0; -2 multi-channel data
+    // (colour space -1) or CMYK of another layout; -3 an empty image; -1 no memory; the
+    // kernel's refusal as e - 3000. A failure leaves the image as it was.
+    int AdaptarPerMostrar(int sourceFormat = 0);
     // Complementary colours.
     int Invertir();
     // levels levels per channel, 2 to 64.
@@ -854,7 +865,9 @@ protected:
     // palette is the ascending grey ramp of the depth, min-is-white when it is the descending
     // one, min-is-white below 8 bits and min-is-black at 8 bits without a palette, and with the
     // palette (ColorMap) otherwise; 16 bits (5-5-5) as 8-bit RGB; 24 bits RGB; 32 bits four
-    // samples, separated (CMYK); 48 bits RGB at 16 bits per sample. cmyk != 0 writes four
+    // samples, separated (CMYK); 48 bits RGB at 16 bits per sample; an image of 5 to 20 channels
+    // of 8 bits (spot channels beside the process colours) one 8-bit sample per channel, as
+    // stored, separated with the extra inks. cmyk != 0 (except for such images) writes four
     // 8-bit samples cyan = 255 - red, magenta = 255 - green, yellow = 255 - blue, black 0 from
     // each pixel's colour (32-bit images are written as they are). compression is a TIFF
     // Compression code (1 none, 5 LZW, 7 JPEG, 32773 PackBits, 32946 Deflate, ...).

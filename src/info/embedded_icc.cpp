@@ -29,6 +29,9 @@ unsigned long CopyOut(const void* profile, unsigned long bytes, void* buffer)
     return bytes;
 }
 
+constexpr int kFormatJpeg411 = 21;
+constexpr int kFormatJpeg422 = 23;
+
 unsigned long JpegProfile(const std::string& name, void* buffer)
 {
     const auto source = core::FileSource(name.c_str());
@@ -71,7 +74,9 @@ unsigned long TDib::GetEmbededICC(const wchar_t* path, void* buffer, CFILEINFO* 
     std::string name;
     if (!path || !PathToUtf8(path, name))
         return 0;
-    if (dib::IsJpegFamily(format))
+    // The kernel's subsampled JPEG numbers (4:2:0 and 4:1:1, 4:2:2) carry APP2 profiles the
+    // same way; left out, such a file would be reported as having none.
+    if (dib::IsJpegFamily(format) || format == kFormatJpeg411 || format == kFormatJpeg422)
         return JpegProfile(name, buffer);
     if (format == dib::kFormatPsd)
         return CPSDTools::_GetEmbededICC(path, buffer);

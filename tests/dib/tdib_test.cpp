@@ -6,6 +6,7 @@
 #include <dib/internal/status_map.h>
 #include <gtest/gtest.h>
 #include <raster/kernel.h>
+#include <set>
 #include <string>
 #include <vector>
 #include <win/gdi.h>
@@ -231,4 +232,21 @@ TEST(TDib, FailedCreationLeavesNoSize)
         EXPECT_EQ(d.GetBitsPerPixel(), 0);
         EXPECT_EQ(d.GetBytesPerLinia(), 0);
     }
+}
+
+TEST(StatusText, EveryStatusOfTheTableHasItsOwnMeaning)
+{
+    const int table[] = {
+        DIB_OK,       DIB_ERR_NO_MEMORY, DIB_ERR_UNSUPPORTED, DIB_ERR_INVALID,     DIB_ERR_FAILED,
+        DIB_ERR_READ, DIB_ERR_WRITE,     DIB_ERR_BAD_MAGIC,   DIB_ERR_NO_RESOURCE, -3001};
+    std::set<std::string> seen;
+    for (int s : table) {
+        const std::string text = DibStatusText(s);
+        EXPECT_FALSE(text.empty()) << s;
+        EXPECT_NE(text, "unknown status") << s;
+        EXPECT_TRUE(seen.insert(text).second) << s << " repeats " << text;
+    }
+    EXPECT_STREQ(DibStatusText(-3010), DibStatusText(-3149));
+    for (int s : {1, -4, -6, -10, -12, -2999, -3000})
+        EXPECT_STREQ(DibStatusText(s), "unknown status") << s;
 }

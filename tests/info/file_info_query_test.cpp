@@ -334,6 +334,8 @@ TEST(GetEmbededICC, EveryFamily)
         {"tiff/rgb8.tif", 0, nullptr},
         {"jpeg/icc-im.jpg", 10, "jpeg/small.icc"},
         {"jpeg/icc-split.jpg", 10, "jpeg/big.icc"},
+        {"jpeg/icc-split.jpg", 0, "jpeg/big.icc"}, // described as 21 (4:2:0)
+        {"jpeg/icc-split.jpg", 23, "jpeg/big.icc"},
         {"jpeg/grey.jpg", 10, nullptr},
         {"png/rgba8_icc.png", 75, "jpeg/small.icc"},
         {"png/rgb8_dpi.png", 75, nullptr},

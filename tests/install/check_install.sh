@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix and builds a small application against it twice:
-# through pkg-config and through the CMake package. Catches public headers that include
-# something that is not installed, and symbols that are not exported.
+# Installs the build into a temporary prefix and builds two small applications against it twice:
+# through pkg-config and through the CMake package. One checks the exported basics; the other is
+# the README's example (examples/quickstart.cpp), run on a bundled sample. Catches public
+# headers that include something that is not installed, and symbols that are not exported.
 set -euo pipefail
 build=$1
 src=$(dirname "$0")
+root="$src/../.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -32,7 +34,25 @@ done
 c++ -std=c++20 -Wall -Wextra -Werror "$src/consumer/app.cpp" $(pkg-config --cflags --libs libdib) \
     -Wl,-rpath,"$work/prefix/lib" -o "$work/app"
 "$work/app"
+c++ -std=c++20 -Wall -Wextra -Werror "$root/examples/quickstart.cpp" $(pkg-config --cflags --libs libdib) \
+    -Wl,-rpath,"$work/prefix/lib" -o "$work/quickstart"
+
+# The example's preview is a TIFF (either byte order).
+run_quickstart() {
+    rm -f "$work/preview.tif"
+    "$1" "$root/samples/$2" "$work/preview.tif" > "$work/quickstart.txt"
+    grep -q '^preview: 160 x 120 pixels' "$work/quickstart.txt" || {
+        cat "$work/quickstart.txt" >&2
+        exit 1
+    }
+    case $(head -c 4 "$work/preview.tif" | od -An -tx1 | tr -d ' ') in
+        49492a00 | 4d4d002a) ;;
+        *) echo "$1 did not write a TIFF" >&2; exit 1 ;;
+    esac
+}
+run_quickstart "$work/quickstart" photo.jpg
 
 cmake -S "$src/consumer" -B "$work/cmake-app" -DCMAKE_PREFIX_PATH="$work/prefix" > /dev/null
 cmake --build "$work/cmake-app" > /dev/null
 "$work/cmake-app/app"
+run_quickstart "$work/cmake-app/quickstart" cmyk-lzw.tif

@@ -137,6 +137,39 @@ TEST(Salvar, TiffFamilyThroughTheOwnWriter)
     EXPECT_EQ(FilesIn(dir.path()), std::size(cases)) << "no file left beside them";
 }
 
+// Spot channels beside the process colours travel through Obrir and Salvar unchanged: the
+// file is written with one 8-bit sample per channel, and the original's samples (tifffile's)
+// come back, whatever the CMYK flag of the format number.
+TEST(Salvar, SpotChannelsSurviveOpenAndSave)
+{
+    dibtest::TempDir dir;
+    TDib image;
+    ASSERT_EQ(image.Obrir(Tiff("cmyk_spots.tif").c_str()), 0) << DibGetLastErrorText();
+    ASSERT_EQ(image.GetBitsPerPixel(), 48);
+    const Bytes original = Samples("cmyk_spots.tif");
+    for (int format : {RK_FORMAT_TIFF_LZW, RK_FORMAT_TIFF_CMYK_LZW, RK_FORMAT_TIFF}) {
+        SCOPED_TRACE(format);
+        const std::string path = (dir.path() / ("s" + std::to_string(format) + ".tif")).string();
+        ASSERT_EQ(image.Salvar(Wide(path).c_str(), format), 0) << DibGetLastErrorText();
+        const TiffTags t = ReadTags(path);
+        EXPECT_EQ(t.photometric, PHOTOMETRIC_SEPARATED);
+        EXPECT_EQ(t.samples, 6);
+        TIFF* tif = TIFFOpen(path.c_str(), "r");
+        ASSERT_NE(tif, nullptr);
+        std::uint32_t w = 0, h = 0;
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+        Bytes samples;
+        Bytes line(std::size_t(TIFFScanlineSize(tif)));
+        for (std::uint32_t y = 0; y < h; ++y) {
+            ASSERT_EQ(TIFFReadScanline(tif, line.data(), y, 0), 1);
+            samples.insert(samples.end(), line.begin(), line.end());
+        }
+        TIFFClose(tif);
+        EXPECT_EQ(samples, original);
+    }
+}
+
 TEST(Salvar, FailedSaveLeavesNoFileAndKeepsAnOldOne)
 {
     dibtest::TempDir dir;

@@ -12,6 +12,18 @@
 namespace {
 
 constexpr Verb kVerbs[] = {
+    {"info", "FILE [--json] [--engine]   the file's description, without decoding it", RunInfo},
+    {"convert",
+     "IN OUT [--format NAME|NUMBER] [--bpp N] [--quality Q] [--quiet]   open and save in "
+     "another format",
+     RunConvert},
+    {"preview",
+     "IN OUT (--box WxH [--background RRGGBB] | --kb N) [--quiet]   a small image of a file",
+     RunPreview},
+    {"icc", "IN OUT.icc   the embedded ICC profile", RunIcc},
+    {"decode", "IN [--stream] [--quiet]   size and pixel checksum, in memory or line by line",
+     RunDecode},
+    {"formats", "[--json]   format numbers, names, read and write", RunFormats},
     {"code", "qr|code128 TEXT OUT.bmp [--scale N]   a QR code or Code 128 barcode as a 1-bit BMP",
      RunCode},
     {"op", "IN OUT OPERATION [ARGS]... [, OPERATION [ARGS]...]...   apply image operations", RunOp},

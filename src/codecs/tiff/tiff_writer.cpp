@@ -62,10 +62,19 @@ int GreyRamp(const tagRGBQUAD* palette, int count, int bits)
     return up ? 1 : down ? -1 : 0;
 }
 
-bool PickLayout(const _BITMAPHANDLE& b, int cmyk, Layout& l)
+bool PickLayout(const _BITMAPHANDLE& b, int channels, int bitsPerChannel, int cmyk, Layout& l)
 {
     const int bits = b.BitsPerPixel;
     l.colourOrder = b.Order == RK_ORDER_BGR ? 1 : 0;
+    // Inks beyond the four process colours (spot channels, as the reader stores them): one
+    // 8-bit sample per channel, as stored. Read by depth alone, 48 bits would pass for 16-bit
+    // RGB and 40 bits would be refused.
+    if (channels >= 5 && channels <= 20 && bitsPerChannel == 8 && bits == 8 * channels) {
+        l.samples = channels;
+        l.bits = 8;
+        l.colourOrder = 0;
+        return true;
+    }
     switch (bits) {
     case 1:
     case 2:
@@ -205,7 +214,9 @@ int SaveImage(const TDib& image, const wchar_t* path, MemoryFile* memory, int co
 {
     const _BITMAPHANDLE& b = dib::TDibAccess::Bitmap(image);
     Layout layout;
-    if (image.EsBuit() || b.Width < 1 || b.Height < 1 || !PickLayout(b, cmyk, layout)) {
+    if (image.EsBuit() || b.Width < 1 || b.Height < 1 ||
+        !PickLayout(b, int(dib::TDibAccess::Canals(image)),
+                    int(dib::TDibAccess::BitsPerCanal(image)), cmyk, layout)) {
         core::SetLastErrorText("TIFF writer: no image, or a depth it cannot write");
         return kSaveFailed;
     }

@@ -70,6 +70,9 @@ OUTSIDE_API const char* RkFormatName(int format);
 // Whether the kernel reads / writes a format number (1) or not (0).
 OUTSIDE_API int RkFormatCanRead(int format);
 OUTSIDE_API int RkFormatCanWrite(int format);
+// The format number at position index of the kernel's table (ascending positions, numbers in
+// the table's own order), or 0 past its end or for a negative index.
+OUTSIDE_API int RkFormatAt(int index);
 
 // ---- file information -----------------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <raster/file_module.h>
 #include <raster/kernel.h>
+#include <set>
 #include <string>
 #include <vector>
 #include <win/global_memory.h>
@@ -585,6 +586,20 @@ TEST(FileModule, FormatTable)
     }
     EXPECT_EQ(RkFormatCanWrite(12345), 0);
     EXPECT_STREQ(RkStatusText(RK_ERROR_FILE_CORRUPT), "the file is damaged or truncated");
+}
+
+TEST(FileModule, FormatTableEnumeratesEveryNamedNumberOnce)
+{
+    std::set<int> seen;
+    int i = 0;
+    for (; RkFormatAt(i) != 0; ++i) {
+        EXPECT_NE(RkFormatName(RkFormatAt(i)), nullptr) << RkFormatAt(i);
+        EXPECT_TRUE(seen.insert(RkFormatAt(i)).second) << RkFormatAt(i);
+    }
+    EXPECT_GT(i, 20);
+    EXPECT_EQ(RkFormatAt(-1), 0);
+    EXPECT_EQ(seen.count(RK_FORMAT_PNG), 1u);
+    EXPECT_EQ(seen.count(RK_FORMAT_TIFF_CMYK_OTHER), 1u);
 }
 
 int fakeProbe(const std::uint8_t* head, std::size_t n)

@@ -853,6 +853,12 @@ const char* RkFormatName(int format)
     return e ? e->name : nullptr;
 }
 
+int RkFormatAt(int index)
+{
+    constexpr int count = int(sizeof kFormats / sizeof kFormats[0]);
+    return index >= 0 && index < count ? kFormats[index].format : 0;
+}
+
 int RkFormatCanRead(int format)
 {
     for (const RkExternalReader* e : externalSnapshot())
