@@ -1,5 +1,5 @@
-// Tests of `dibtool tiff-info`: the tool is run as a process on the TIFF inspection fixtures
-// (tests/data/tiftools/) and its text and JSON compared line by line.
+// Tests of `dibtool tiff` (and its other name `tiff-info`): the tool is run as a process on the
+// TIFF inspection fixtures (tests/data/tiftools/) and its text and JSON compared line by line.
 #include "run_tool.h"
 #include "support/support.h"
 
@@ -19,7 +19,7 @@ dibtest::ToolRun RunVerb(std::vector<std::string> args)
 
 TEST(TiffInfoVerb, TextOfAFullCmykFile)
 {
-    const auto run = RunVerb({"tiff-info", kDir + "cmyk_inks.tif"});
+    const auto run = RunVerb({"tiff", kDir + "cmyk_inks.tif"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const std::string expected = "size:          13 x 7\n"
                                  "samples:       4 x 8 bits, photometric 5, planar 1, "
@@ -43,7 +43,7 @@ TEST(TiffInfoVerb, TextOfAFullCmykFile)
 
 TEST(TiffInfoVerb, JsonWithTheRepeatRecord)
 {
-    const auto run = RunVerb({"tiff-info", kDir + "bigtiff.tif", "--json"});
+    const auto run = RunVerb({"tiff", kDir + "bigtiff.tif", "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     for (const char* line :
          {"  \"width\": 13,\n", "  \"photometric\": 2,\n", "  \"resolution\": [200, 200],\n",
@@ -52,7 +52,7 @@ TEST(TiffInfoVerb, JsonWithTheRepeatRecord)
           "  \"repeat\": [\"11223344\", \"0102030405060708\", \"aabbccdd\"],\n",
           "  \"icc_profile_bytes\": null\n}\n"})
         EXPECT_NE(run.out.find(line), std::string::npos) << line << "\nin\n" << run.out;
-    const auto sep = RunVerb({"tiff-info", "--json", kDir + "sep6.tif"});
+    const auto sep = RunVerb({"tiff", "--json", kDir + "sep6.tif"});
     EXPECT_NE(sep.out.find("\"separations\": [\"Cyan\", \"Magenta\", \"Yellow\", \"Black\", "
                            "\"Orange\", \"Green\"]"),
               std::string::npos)
@@ -62,10 +62,30 @@ TEST(TiffInfoVerb, JsonWithTheRepeatRecord)
 
 TEST(TiffInfoVerb, RefusesWhatItCannotRead)
 {
-    EXPECT_EQ(RunVerb({"tiff-info", kDir + "missing.tif"}).exitCode, 1);
-    EXPECT_EQ(RunVerb({"tiff-info", kDir + "make_fixtures.py"}).exitCode, 1);
-    EXPECT_EQ(RunVerb({"tiff-info"}).exitCode, 2);
-    EXPECT_EQ(RunVerb({"tiff-info", "a.tif", "--xml"}).exitCode, 2);
+    for (const char* verb : {"tiff", "tiff-info"}) {
+        SCOPED_TRACE(verb);
+        EXPECT_EQ(RunVerb({verb, kDir + "missing.tif"}).exitCode, 1);
+        EXPECT_EQ(RunVerb({verb, kDir + "make_fixtures.py"}).exitCode, 1);
+        EXPECT_EQ(RunVerb({verb}).exitCode, 2);
+        EXPECT_EQ(RunVerb({verb, "a.tif", "--xml"}).exitCode, 2);
+    }
+}
+
+// tiff-info is kept as a second name of the same verb: byte-identical answers.
+TEST(TiffInfoVerb, BothNamesAnswerAlike)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {kDir + "cmyk_inks.tif"}, {kDir + "sep6.tif", "--json"}, {"--json", kDir + "bigtiff.tif"}};
+    for (const auto& args : cases) {
+        auto asTiff = args, asInfo = args;
+        asTiff.insert(asTiff.begin(), "tiff");
+        asInfo.insert(asInfo.begin(), "tiff-info");
+        const auto a = RunVerb(asTiff), b = RunVerb(asInfo);
+        EXPECT_EQ(a.exitCode, 0) << a.err;
+        EXPECT_EQ(a.exitCode, b.exitCode);
+        EXPECT_EQ(a.out, b.out);
+        EXPECT_FALSE(a.out.empty());
+    }
 }
 
 } // namespace

@@ -5,8 +5,11 @@
 // (CMYK with LZW for a CMYK image), .png, .jpg/.jpeg, .bmp, .pcx, .gif, .tga. TIFF keeps CMYK
 // and spot channels; every other format receives the colours a screen shows, as the previews
 // show them (TDib::AdaptarPerMostrar). Salvar puts OUT in place only once it is complete, so a
-// failure or Ctrl-C leaves no partial file (and an older OUT untouched).
+// failure or Ctrl-C leaves no partial file (and an older OUT untouched). With --stream, grey
+// 8-bit and bilevel TIFF images go line by line into a BMP without being held
+// (convert_stream.cpp).
 #include "cli.h"
+#include "convert_stream.h"
 #include "verbs.h"
 
 #include <cstdio>
@@ -19,7 +22,8 @@
 
 namespace {
 
-constexpr const char* kUsage = "IN OUT [--format NAME|NUMBER] [--bpp N] [--quality Q] [--quiet]";
+constexpr const char* kUsage =
+    "IN OUT [--format NAME|NUMBER] [--bpp N] [--quality Q] [--quiet] | IN OUT.bmp --stream";
 constexpr int kTiffCmykLzw = 86;
 
 const DibFormat* Find(const std::vector<DibFormat>& known, int format)
@@ -35,12 +39,18 @@ const DibFormat* Find(const std::vector<DibFormat>& known, int format)
 int RunConvert(int argc, char** argv)
 {
     cli::Args args("convert", kUsage);
-    if (const int rc = args.Parse(
-            argc, argv,
-            {{"--format", true}, {"--bpp", true}, {"--quality", true}, {"--quiet", false}}, 2, 2);
+    if (const int rc = args.Parse(argc, argv,
+                                  {{"--format", true},
+                                   {"--bpp", true},
+                                   {"--quality", true},
+                                   {"--quiet", false},
+                                   {"--stream", false}},
+                                  2, 2);
         rc >= 0)
         return rc;
     const std::string &in = args.Files()[0], &out = args.Files()[1];
+    if (args.Has("--stream"))
+        return ConvertStreamed(args, in, out);
     std::wstring inPath, outPath;
     if (!cli::Wide(in, inPath) || !cli::Wide(out, outPath))
         return args.UsageError("IN and OUT must be UTF-8");

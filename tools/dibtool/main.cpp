@@ -14,8 +14,8 @@ namespace {
 constexpr Verb kVerbs[] = {
     {"info", "FILE [--json] [--engine]   the file's description, without decoding it", RunInfo},
     {"convert",
-     "IN OUT [--format NAME|NUMBER] [--bpp N] [--quality Q] [--quiet]   open and save in "
-     "another format",
+     "IN OUT [--format NAME|NUMBER] [--bpp N] [--quality Q] [--quiet] | IN OUT.bmp --stream   "
+     "open and save in another format",
      RunConvert},
     {"preview",
      "IN OUT (--box WxH [--background RRGGBB] | --kb N) [--quiet]   a small image of a file",
@@ -37,10 +37,11 @@ constexpr Verb kVerbs[] = {
      "--list | [--device NAME] [--resolution DPI] [--mode grey|colour|lineart] "
      "OUT.bmp | ... --to-tiff OUT.tif   scan one page",
      RunScan},
-    {"tiff-info",
+    {"tiff",
      "FILE [--json]   header values, inks, separations, date and software, repeat and ICC "
      "length of a TIFF",
      RunTiffInfo},
+    {"tiff-info", "FILE [--json]   the same as tiff", RunTiffInfo},
 };
 
 void printUsage(std::FILE* out)

@@ -1,5 +1,5 @@
-// tiff_info.cpp - `dibtool tiff-info FILE [--json]`: what a TIFF says about itself without
-// decoding it: header values, inks and separations, channel count and multichannel verdict,
+// tiff_info.cpp - `dibtool tiff FILE [--json]` (also `tiff-info`): what a TIFF says about itself
+// without decoding it: header values, inks and separations, channel count and multichannel verdict,
 // creation date and software, the repeat record (tag 33333) and the ICC profile's length.
 #include "verbs.h"
 
@@ -222,13 +222,13 @@ int RunTiffInfo(int argc, char** argv)
         else if (path.empty() && !a.starts_with("--"))
             path = argv[i];
         else {
-            std::fprintf(stderr, "usage: dibtool tiff-info FILE [--json]\n");
+            std::fprintf(stderr, "usage: dibtool tiff FILE [--json]\n");
             return 2;
         }
     }
     const auto wide = Utf8ToWide(path);
     if (path.empty() || !wide) {
-        std::fprintf(stderr, "usage: dibtool tiff-info FILE [--json]\n");
+        std::fprintf(stderr, "usage: dibtool tiff FILE [--json]\n");
         return 2;
     }
     const wchar_t* p = wide->c_str();
