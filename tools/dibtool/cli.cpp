@@ -92,7 +92,7 @@ int ChooseFormat(const Args& args, const std::string& out, const std::vector<Dib
     return -1;
 }
 
-int Args::Parse(int argc, char** argv, const std::vector<OptionSpec>& options, std::size_t minFiles,
+int Args::Parse(int argc, char** argv, const std::vector<OptionDef>& options, std::size_t minFiles,
                 std::size_t maxFiles)
 {
     bool optionsEnded = false;
@@ -112,16 +112,16 @@ int Args::Parse(int argc, char** argv, const std::vector<OptionSpec>& options, s
         }
         const std::size_t eq = a.find('=');
         const std::string name(a.substr(0, eq));
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& o : options)
+        const OptionDef* known = nullptr;
+        for (const OptionDef& o : options)
             if (name == o.name)
-                spec = &o;
-        if (!spec)
+                known = &o;
+        if (!known)
             return UsageError("unknown option '" + name + "'");
         if (values_.count(name))
             return UsageError("'" + name + "' given twice");
         std::string value;
-        if (spec->takesValue) {
+        if (known->takesValue) {
             if (eq != std::string_view::npos)
                 value = a.substr(eq + 1);
             else if (i + 1 < argc)

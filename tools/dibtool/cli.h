@@ -19,7 +19,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130; // 128 + SIGINT, as shells report it
 
-struct OptionSpec {
+struct OptionDef {
     const char* name; // "--json"
     bool takesValue;  // "--format NAME" or "--format=NAME"
 };
@@ -32,7 +32,7 @@ class Args {
 public:
     Args(const char* verb, const char* usage) : verb_(verb), usage_(usage) {}
     // -1 when the command line is usable, else the exit status (after a message).
-    int Parse(int argc, char** argv, const std::vector<OptionSpec>& options, std::size_t minFiles,
+    int Parse(int argc, char** argv, const std::vector<OptionDef>& options, std::size_t minFiles,
               std::size_t maxFiles);
 
     bool Has(std::string_view option) const { return values_.count(std::string(option)) != 0; }
