@@ -1,6 +1,7 @@
 // tiff_info.cpp - `dibtool tiff FILE [--json]` (also `tiff-info`): what a TIFF says about itself
 // without decoding it: header values, inks and separations, channel count and multichannel verdict,
 // creation date and software, the repeat record (tag 33333) and the ICC profile's length.
+#include "cli.h"
 #include "verbs.h"
 
 #include <cstdint>
@@ -12,58 +13,6 @@
 #include <vector>
 
 namespace {
-
-std::optional<std::wstring> Utf8ToWide(std::string_view s)
-{
-    std::wstring out;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const int extra = b < 0x80                 ? 0
-                          : b >= 0xC2 && b <= 0xDF ? 1
-                          : b >= 0xE0 && b <= 0xEF ? 2
-                          : b >= 0xF0 && b <= 0xF4 ? 3
-                                                   : -1;
-        if (extra < 0 || s.size() - i <= std::size_t(extra))
-            return std::nullopt;
-        char32_t c = extra == 0 ? b : b & (0x3F >> extra);
-        for (int k = 1; k <= extra; ++k) {
-            const auto t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0) != 0x80)
-                return std::nullopt;
-            c = (c << 6) | (t & 0x3F);
-        }
-        if ((extra == 2 && c < 0x800) || (extra == 3 && c < 0x10000) || c > 0x10FFFF ||
-            (c >= 0xD800 && c <= 0xDFFF))
-            return std::nullopt;
-        out.push_back(static_cast<wchar_t>(c));
-        i += std::size_t(extra) + 1;
-    }
-    return out;
-}
-
-std::string WideToUtf8(const std::wstring& w)
-{
-    std::string out;
-    for (wchar_t wc : w) {
-        const auto c = static_cast<char32_t>(wc);
-        if (c < 0x80) {
-            out.push_back(char(c));
-        } else if (c < 0x800) {
-            out.push_back(char(0xC0 | (c >> 6)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(char(0xE0 | (c >> 12)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (c >> 18)));
-            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
 
 std::string Quoted(const std::string& s)
 {
@@ -226,7 +175,7 @@ int RunTiffInfo(int argc, char** argv)
             return 2;
         }
     }
-    const auto wide = Utf8ToWide(path);
+    const auto wide = FromUtf8(path);
     if (path.empty() || !wide) {
         std::fprintf(stderr, "usage: dibtool tiff FILE [--json]\n");
         return 2;
@@ -251,8 +200,8 @@ int RunTiffInfo(int argc, char** argv)
             Names(reinterpret_cast<const char*>(list.data()), std::uint32_t(list.size()));
     CString date, software;
     CTIFTools::GetCreationDateTimeAndSoftware(p, date, software);
-    r.date = WideToUtf8(date.str());
-    r.software = WideToUtf8(software.str());
+    r.date = cli::Utf8(date.str());
+    r.software = cli::Utf8(software.str());
     r.hasRepeat = CTIFTools::GetStorkRapport(p, &r.repeat) == 1;
     if (json)
         PrintJson(path, r);
